@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Korvane needs to build, test and run, when any is
+# missing. Idempotent and quiet when everything is already there.
+set -euo pipefail
+
+packages=(
+    # toolchain
+    build-essential cmake ninja-build pkg-config ccache git
+    # framework and the system libraries its Linux back ends use
+    juce-modules-source juce-tools
+    libasound2-dev libjack-jackd2-dev libcurl4-gnutls-dev
+    libfreetype-dev libfontconfig1-dev libgl-dev
+    libx11-dev libxext-dev libxinerama-dev libxrandr-dev libxcursor-dev
+    # plug-in formats and tools to inspect them
+    lv2-dev lilv-utils
+    # tests and benchmarks
+    libgtest-dev libgmock-dev libbenchmark-dev
+    # headless display and audio for tests and `make run` on a machine without them
+    xvfb xauth x11-apps imagemagick jackd2 sox
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing missing packages: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
