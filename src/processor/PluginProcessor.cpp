@@ -35,6 +35,21 @@ kvAP::kvAP()
     for (auto& ring : peakHistory)
         ring.resize ((size_t) historyCapacity);
 
+    // The filter starts as a 20 kHz low-pass until the patch is applied.
+    const auto initialRate = getSampleRate() > 0.0 ? getSampleRate() : 96000.0;
+    filter.state = IIRCoefficients::makeLowPass (initialRate, 20000.0f, 0.1f);
+    overdriveChain.get<dcBlockerIndex>().state = new IIRCoefficients();
+    overdriveChain.get<shaperIndex>().functionToUse = std::tanh;
+
+    for (auto& p : paramMan.params)
+        paramValues.push_back (apvts.getRawParameterValue (p.paramId));
+
+    masterVolValue = apvts.getRawParameterValue ("masterVol");
+    limiterValue = apvts.getRawParameterValue ("limiter");
+    lfo1RateValue = apvts.getRawParameterValue ("lfo1_rate");
+    lfo2RateValue = apvts.getRawParameterValue ("lfo2_rate");
+    buildDispatchTable();
+
     juce::ValueTree uiState ("uiState");
     uiState.setProperty ("width", 400, nullptr);
     uiState.setProperty ("height", 200, nullptr);
@@ -48,6 +63,10 @@ kvAP::~kvAP()
 {
     for (const auto& p : paramMan.params)
         apvts.removeParameterListener (p.paramId, this);
+
+    for (auto* group : { &synth1, &synth2 })
+        for (auto& synth : group->synths)
+            synth->clearSounds();
 }
 
 //==============================================================================
@@ -73,6 +92,69 @@ void kvAP::prepareToPlay (double sampleRate, int samplesPerBlock)
 {
     resetRenderValues();
 
+    // One new sound per section, shared by its layers; sounds are only removed at destruction.
+    for (auto* group : { &synth1, &synth2 })
+    {
+        juce::SynthesiserSound::Ptr sound (new SynthSound());
+
+        for (auto& synth : group->synths)
+            synth->addSound (sound);
+    }
+
+    const auto audioRate = (float) sampleRate;
+
+    for (auto* group : { &synth1, &synth2 })
+    {
+        group->sampleRate = audioRate;
+
+        for (auto& synth : group->synths)
+        {
+            synth->setCurrentPlaybackSampleRate (audioRate);
+
+            for (int v = 0; v < synth->getNumVoices(); ++v)
+                if (auto* voice = dynamic_cast<SynthVoice*> (synth->getVoice (v)))
+                    voice->prepareToPlay ((int) audioRate);
+        }
+    }
+
+    for (auto* group : { &lfo1, &lfo2 })
+    {
+        juce::SynthesiserSound::Ptr sound (new SynthSound());
+
+        for (auto& synth : group->synths)
+            synth->addSound (sound);
+    }
+
+    // LFO sections run at a hundredth of the audio rate, one voice per layer.
+    const auto controlRate = (float) (sampleRate / 100);
+
+    for (auto* group : { &lfo1, &lfo2 })
+    {
+        group->sampleRate = controlRate;
+
+        for (auto& synth : group->synths)
+        {
+            if (synth->getNumVoices() == 0)
+                synth->addVoice (new SynthVoice());
+
+            while (synth->getNumVoices() > 1)
+                synth->removeVoice (synth->getNumVoices() - 1);
+
+            synth->setCurrentPlaybackSampleRate (controlRate);
+
+            for (int v = 0; v < synth->getNumVoices(); ++v)
+            {
+                if (auto* voice = dynamic_cast<SynthVoice*> (synth->getVoice (v)))
+                {
+                    voice->setIsLfo (true);
+                    voice->prepareToPlay ((int) controlRate);
+                }
+            }
+        }
+
+        group->startLfo();
+    }
+
     limiter.setThreshold (-1.0f);
     limiter.setRelease (1.0f);
     limiter.prepare ({ sampleRate, (juce::uint32) samplesPerBlock, (juce::uint32) getTotalNumOutputChannels() });
@@ -80,7 +162,20 @@ void kvAP::prepareToPlay (double sampleRate, int samplesPerBlock)
     keyboardState.reset();
     reset();
 
+    prepareFilter (sampleRate, samplesPerBlock);
+    prepareOverdrive (sampleRate, samplesPerBlock);
+
+    // Room for a dense block of host MIDI plus the on-screen keyboard's events,
+    // so that merging them never allocates on the audio thread.
+    blockMidi.ensureSize (64 * 1024);
+
     bulkUpdate = false;
+    updateAllParams();
+    updateOscTypes();
+
+    // The audio thread is not running yet: hand the new settings over now.
+    applyPendingFilterCoefficients();
+    applyPendingOverdriveSettings();
 
     historyDivisor = 20;
     sampleRateInt = (int) sampleRate;
@@ -90,17 +185,6 @@ void kvAP::prepareToPlay (double sampleRate, int samplesPerBlock)
 void kvAP::releaseResources()
 {
     keyboardState.reset();
-}
-
-void kvAP::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer&)
-{
-    juce::ScopedNoDenormals noDenormals;
-    buffer.clear();
-}
-
-//==============================================================================
-void kvAP::parameterChanged (const juce::String&, float)
-{
 }
 
 void kvAP::getStateInformation (juce::MemoryBlock&)

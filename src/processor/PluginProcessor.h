@@ -2,12 +2,16 @@
 
 #include "ParamMan.h"
 #include "RenderValues.h"
+#include "ScopeFifo.h"
+#include "synth/SynthGroup.h"
+#include "synth/WaveManager.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_audio_utils/juce_audio_utils.h>
 #include <juce_dsp/juce_dsp.h>
 
 #include <array>
+#include <string>
 #include <atomic>
 #include <map>
 #include <optional>
@@ -53,6 +57,43 @@ public:
 
     void resetRenderValues() noexcept { renderValues.reset(); }
 
+    //==============================================================================
+    // Parameter dispatch: the single path from a parameter value to the engine.
+    void updateSynth (const juce::String& id, float value, bool force);
+    void updateAllParams();
+    void updateOscTypes();
+    SynthGroup* findSynthGroup (const juce::String& prefix);
+
+    // Render loop
+    template <typename FloatType>
+    void process (juce::AudioBuffer<FloatType>& buffer, const juce::MidiBuffer& midi);
+    void processMidi (const juce::MidiBuffer& events);
+
+    // Output stage
+    void prepareFilter (double sampleRate, int samplesPerBlock);
+    void updateFilter();
+    std::string filterCutoffString() const;
+    void prepareOverdrive (double sampleRate, int samplesPerBlock);
+    void updateOverdrive();
+
+    /** The filter's cutoff in Hz for a "cutoff" value, and its Q for "res" and "filterQMax" values. */
+    static float filterCutoffHzFor (float cutoff);
+    static float filterQFor (float resonance, float qMax);
+
+    /** The low-pass coefficients (b0, b1, b2, a0, a1, a2) that the current
+        filter settings ask for at the given sample rate. */
+    std::array<float, 6> computeFilterCoefficients (double sampleRate) const;
+
+    /** Current normalised value of a parameter of the table. */
+    float getParamValue (const juce::String& id) const;
+
+    // Modulation
+    void updateLFO (const juce::String& prefix, float value);
+    void updateCurrentTimeInfoFromHost();
+
+    // The voice-count parameters are the only ones whose dispatch allocates.
+    static bool dispatchMayAllocate (const juce::String& id) { return id == "synth1_voices" || id == "synth2_voices"; }
+
     /** The embedded "Init[OA]" patch. */
     static const char* getDefaultPatchXml() noexcept;
 
@@ -67,7 +108,8 @@ public:
     juce::AudioProcessorValueTreeState apvts;
 
     juce::String patchName { "Init" };
-    juce::String lfo1RateText { "x/y" }, lfo2RateText { "x/y" };
+    /** The tempo-synced rate label of LFO 1 or 2 ("1/4" ...; "x/y" before the first rate is applied). */
+    juce::String getLfoRateText (int lfoNumber) const;
     juce::ADSR env1Adsr, env2Adsr;
     std::atomic<bool> bulkUpdate { true };
     std::atomic<bool> overdriveBypassed { true };
@@ -75,6 +117,7 @@ public:
 
     std::map<juce::String, juce::String> modMap;
     std::map<juce::String, juce::String> modMapNames;
+    WaveManager waveManager;
 
     std::unordered_map<juce::String, juce::String> builtInPatches;
     juce::String defaultPatchXml;
@@ -87,13 +130,78 @@ public:
     int sampleRateInt = 0;
 
     std::atomic<int> activeNotes { 0 };
-    float filterCutoff = 0.0f, filterResonance = 0.1f, filterQMaxValue = 0.5f, overdriveAmount = 0.0f;
+    std::atomic<float> filterCutoff { 0.0f }, filterResonance { 0.1f }, filterQMaxValue { 0.5f }, overdriveAmount { 0.0f };
+
+    SynthGroup synth1, synth2, lfo1, lfo2;
     juce::int64 lfoStepCountdown = 100;
+
+    using IIRFilter = juce::dsp::IIR::Filter<float>;
+    using IIRCoefficients = juce::dsp::IIR::Coefficients<float>;
+    juce::dsp::ProcessorDuplicator<IIRFilter, IIRCoefficients> filter;
+
+    std::array<ScopeFifo, 2> scopeFifos;
+    std::array<ScopeCapture, 2> scopeCaptures { ScopeCapture (scopeFifos[0]), ScopeCapture (scopeFifos[1]) };
+
+    enum OverdriveStage { preGainIndex, biasIndex, shaperIndex, dcBlockerIndex, postGainIndex };
+    juce::dsp::ProcessorChain<juce::dsp::Gain<float>,
+                              juce::dsp::Bias<float>,
+                              juce::dsp::WaveShaper<float, float (*) (float)>,
+                              juce::dsp::ProcessorDuplicator<IIRFilter, IIRCoefficients>,
+                              juce::dsp::Gain<float>> overdriveChain;
 
     juce::dsp::Limiter<float> limiter;
     juce::Random random;
 
 private:
+    /** What a parameter id does, resolved once when the table is built, so
+        that a dispatch needs no string work, allocation or lock. */
+    enum class Dispatch
+    {
+        none, adsr, shapeParam, tuneSemi, tuneCent, detune, unison, voices, volume, noise,
+        lfoRate, cutoff, resonance, filterMaxQ, velocity, adsrTime, overdrive, pan, glide
+    };
+
+    struct DispatchEntry
+    {
+        Dispatch action = Dispatch::none;
+        juce::String prefix, setting;
+        SynthGroup* section = nullptr;
+        int shapeParamIndex = -1;
+        int renderSection = 0; // 1 for "synth1", 2 for "synth2", otherwise 0
+    };
+
+    void buildDispatchTable();
+    void applyModulation (const juce::MidiBuffer& midi, int numSamples);
+    void updateLFOAtTempo (SynthGroup& lfo, float value, double bpm);
+    void dispatch (const DispatchEntry& entry, float v);
+    void applyPendingFilterCoefficients();
+    void applyPendingOverdriveSettings();
+    void feedHistory (const juce::AudioBuffer<float>& buffer);
+
+    std::vector<DispatchEntry> dispatchTable;                 // in table order
+    std::map<juce::String, int> dispatchIndexById;
+    std::vector<std::atomic<float>*> paramValues;            // in table order
+    std::atomic<float>* masterVolValue = nullptr;
+    std::atomic<float>* limiterValue = nullptr;
+    std::atomic<float>* lfo1RateValue = nullptr;
+    std::atomic<float>* lfo2RateValue = nullptr;
+
+    // Written with the label index so that the editor never reads a string the
+    // audio thread is replacing.
+    std::atomic<int> lfo1RateIndex { -1 }, lfo2RateIndex { -1 };
+
+    // The audio thread's copy of the last position it stored, and its tempo for
+    // rate changes made on other threads.
+    juce::AudioPlayHead::CurrentPositionInfo storedPosition;
+    std::atomic<double> currentBpm { 120.0 };
+
+    // Filter and overdrive settings are changed on any thread but handed to
+    // the DSP objects only by the audio thread (or while it is stopped).
+    std::atomic<bool> filterDirty { false };
+    std::atomic<bool> overdriveDirty { false };
+
+    juce::MidiBuffer blockMidi; // the block's MIDI with the on-screen keyboard merged in
+
     mutable juce::CriticalSection trackPropertiesLock;
     std::optional<juce::String> trackName;
     std::optional<juce::Colour> trackColour;

@@ -1,0 +1,280 @@
+#include "OAStringTools.h"
+#include "PluginProcessor.h"
+
+#include <cmath>
+
+namespace
+{
+    int countFromValue (float v) { return (int) (std::roundf (v * 15.0f) + 1.0f); }
+}
+
+SynthGroup* kvAP::findSynthGroup (const juce::String& prefix)
+{
+    if (prefix == "synth1") return &synth1;
+    if (prefix == "synth2") return &synth2;
+    if (prefix == "lfo1")   return &lfo1;
+    if (prefix == "lfo2")   return &lfo2;
+    return nullptr;
+}
+
+void kvAP::buildDispatchTable()
+{
+    static const std::map<juce::String, Dispatch> actions {
+        { "synth_adsr", Dispatch::adsr },           { "lfo_adsr", Dispatch::adsr },
+        { "synth_param", Dispatch::shapeParam },    { "lfo_param", Dispatch::shapeParam },
+        { "synth_tuneSemi", Dispatch::tuneSemi },   { "lfo_tuneSemi", Dispatch::tuneSemi },
+        { "synth_tuneCent", Dispatch::tuneCent },   { "lfo_tuneCent", Dispatch::tuneCent },
+        { "synth_detune", Dispatch::detune },       { "lfo_detune", Dispatch::detune },
+        { "synth_unison", Dispatch::unison },       { "lfo_unison", Dispatch::unison },
+        { "synth_voices", Dispatch::voices },
+        { "synth_volume", Dispatch::volume },       { "lfo_volume", Dispatch::volume },
+        { "synth_noise", Dispatch::noise },         { "lfo_noise", Dispatch::noise },
+        { "lfo_rate", Dispatch::lfoRate },
+        { "global_cutoff", Dispatch::cutoff },
+        { "global_resonance", Dispatch::resonance },
+        { "global_filterMaxQ", Dispatch::filterMaxQ },
+        { "global_velocity", Dispatch::velocity },
+        { "global_adsrTime", Dispatch::adsrTime },
+        { "fx_overdrive", Dispatch::overdrive },
+        { "pan", Dispatch::pan },
+        { "glide", Dispatch::glide },
+    };
+
+    dispatchTable.clear();
+    dispatchIndexById.clear();
+
+    for (const auto& p : paramMan.params)
+    {
+        DispatchEntry entry;
+
+        // An id is a section prefix and a setting joined by "_"; a global id
+        // without "_" is its own prefix and setting.
+        const auto pieces = OAStringTools::split (p.paramId, "_");
+        entry.prefix = pieces[0];
+        entry.setting = pieces.size() > 1 ? pieces[1] : juce::String();
+
+        if (entry.setting.isEmpty())
+            entry.setting = entry.prefix;
+
+        const auto found = actions.find (p.group);
+        entry.action = found != actions.end() ? found->second : Dispatch::none;
+
+        if (entry.action == Dispatch::overdrive && p.paramId != "fx_overdrive")
+            entry.action = Dispatch::none;
+
+        entry.section = findSynthGroup (entry.prefix);
+        entry.renderSection = entry.prefix == "synth1" ? 1 : (entry.prefix == "synth2" ? 2 : 0);
+
+        if (entry.setting == "param2")
+            entry.shapeParamIndex = 1;
+        else if (entry.setting == "param1")
+            entry.shapeParamIndex = 0;
+
+        // Section-wide actions need a section; the table never asks otherwise.
+        switch (entry.action)
+        {
+            case Dispatch::adsr: case Dispatch::shapeParam: case Dispatch::tuneSemi: case Dispatch::tuneCent:
+            case Dispatch::detune: case Dispatch::unison: case Dispatch::voices: case Dispatch::volume:
+            case Dispatch::noise: case Dispatch::pan: case Dispatch::glide:
+                if (entry.section == nullptr)
+                    entry.action = Dispatch::none;
+                break;
+            default:
+                break;
+        }
+
+        dispatchIndexById.emplace (p.paramId, (int) dispatchTable.size());
+        dispatchTable.push_back (std::move (entry));
+    }
+}
+
+void kvAP::parameterChanged (const juce::String& parameterID, float newValue)
+{
+    updateSynth (parameterID, newValue, false);
+}
+
+void kvAP::updateSynth (const juce::String& id, float value, bool force)
+{
+    if (bulkUpdate && ! force)
+        return;
+
+    const auto v = juce::jlimit (0.0f, 1.0f, value);
+
+    // An id outside the table (a hand-edited or old patch's mapping) changes nothing.
+    const auto found = dispatchIndexById.find (id);
+
+    if (found == dispatchIndexById.end())
+        return;
+
+    dispatch (dispatchTable[(size_t) found->second], v);
+}
+
+void kvAP::dispatch (const DispatchEntry& entry, float v)
+{
+    auto* section = entry.section;
+
+    switch (entry.action)
+    {
+        case Dispatch::none:
+            break;
+
+        case Dispatch::adsr:
+            section->forEachVoice ([&] (SynthVoice& voice) { voice.setADSR (entry.setting, v); });
+            break;
+
+        case Dispatch::shapeParam:
+            section->forEachVoice ([&] (SynthVoice& voice) { voice.setParam (entry.shapeParamIndex, v); });
+            break;
+
+        case Dispatch::tuneSemi:
+        {
+            section->forEachVoice ([&] (SynthVoice& voice) { voice.setTuneSemi (v); });
+            const auto semi = (int) std::roundf (v * 48.0f - 24.0f);
+
+            if (entry.renderSection == 1) renderValues.synth1TuneSemi = semi;
+            if (entry.renderSection == 2) renderValues.synth2TuneSemi = semi;
+            break;
+        }
+
+        case Dispatch::tuneCent:
+        {
+            section->forEachVoice ([&] (SynthVoice& voice) { voice.setTuneCents (v); });
+            const auto cents = v * 2.0f - 1.0f;
+
+            if (entry.renderSection == 1) renderValues.synth1TuneCent = cents;
+            if (entry.renderSection == 2) renderValues.synth2TuneCent = cents;
+            break;
+        }
+
+        case Dispatch::detune:
+        {
+            const auto step = v / (float) section->unison;
+            auto offset = 0.0f;
+
+            for (int layer = 0; layer < section->numSynths; ++layer)
+            {
+                section->forEachVoiceOfLayer (layer, [&] (SynthVoice& voice) { voice.setDetune (offset); });
+                offset += step;
+            }
+            break;
+        }
+
+        case Dispatch::unison:
+        {
+            const auto count = countFromValue (v);
+
+            if (section->unison != count)
+                section->unison = count;
+
+            const auto shown = (int) std::roundf (1.0f + v * 15.0f);
+
+            if (entry.renderSection == 1) renderValues.synth1Unison = shown;
+            if (entry.renderSection == 2) renderValues.synth2Unison = shown;
+            break;
+        }
+
+        case Dispatch::voices:
+        {
+            section->setNumVoices (countFromValue (v));
+            section->setOscType (section->oscType);
+            const auto shown = (int) std::roundf (1.0f + v * 15.0f);
+
+            if (entry.renderSection == 1) renderValues.synth1Voices = shown;
+            if (entry.renderSection == 2) renderValues.synth2Voices = shown;
+            break;
+        }
+
+        case Dispatch::volume:
+        {
+            const auto volume = v / (float) section->unison;
+            section->forEachVoice ([&] (SynthVoice& voice) { voice.setVolume (volume); });
+            break;
+        }
+
+        case Dispatch::noise:
+            section->forEachVoice ([&] (SynthVoice& voice) { voice.setNoise (v); });
+            break;
+
+        case Dispatch::lfoRate:
+            updateLFO (entry.prefix, v);
+            break;
+
+        case Dispatch::cutoff:
+            filterCutoff = v;
+            updateFilter();
+            renderValues.cutoffHz = (int) (80.0f + v * 19920.0f);
+            break;
+
+        case Dispatch::resonance:
+            filterResonance = v;
+            updateFilter();
+            break;
+
+        case Dispatch::filterMaxQ:
+            filterQMaxValue = v;
+            updateFilter();
+            break;
+
+        case Dispatch::velocity:
+            synth1.setVelocity (entry.setting, v);
+            synth2.setVelocity (entry.setting, v);
+            break;
+
+        case Dispatch::adsrTime:
+        {
+            static const juce::String timeKey ("time");
+            synth1.setADSR (timeKey, v);
+            synth2.setADSR (timeKey, v);
+            break;
+        }
+
+        case Dispatch::overdrive:
+            overdriveAmount = v;
+            updateOverdrive();
+            break;
+
+        case Dispatch::pan:
+            section->forEachVoice ([&] (SynthVoice& voice) { voice.setPan (v); });
+            break;
+
+        case Dispatch::glide:
+        {
+            // The exponent is the float 1.8 widened to double, as the engine has always done.
+            const auto glide = (float) std::pow ((double) juce::jmin (v, 0.99f), (double) 1.8f);
+            section->forEachVoice ([&] (SynthVoice& voice) { voice.setGlide (glide); });
+            break;
+        }
+    }
+}
+
+float kvAP::getParamValue (const juce::String& id) const
+{
+    const auto found = dispatchIndexById.find (id);
+    return found != dispatchIndexById.end() ? paramValues[(size_t) found->second]->load() : 0.0f;
+}
+
+void kvAP::updateAllParams()
+{
+    bulkUpdate = true;
+
+    for (auto* id : { "synth1_voices", "synth2_voices", "synth1_unison", "synth2_unison" })
+        updateSynth (id, getParamValue (id), true);
+
+    for (size_t i = 0; i < paramMan.params.size(); ++i)
+        updateSynth (paramMan.params[i].paramId, paramValues[i]->load(), true);
+
+    bulkUpdate = false;
+}
+
+void kvAP::updateOscTypes()
+{
+    static const std::pair<const char*, SynthGroup kvAP::*> keys[] {
+        { "synth1_oscType", &kvAP::synth1 },
+        { "synth2_oscType", &kvAP::synth2 },
+        { "lfo1_oscType", &kvAP::lfo1 },
+        { "lfo2_oscType", &kvAP::lfo2 },
+    };
+
+    for (const auto& [key, section] : keys)
+        (this->*section).setOscType (modMap[key]);
+}

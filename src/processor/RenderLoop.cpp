@@ -1,0 +1,111 @@
+#include "PluginProcessor.h"
+
+template <typename FloatType>
+void kvAP::process (juce::AudioBuffer<FloatType>& buffer, const juce::MidiBuffer& midi)
+{
+    const auto n = buffer.getNumSamples();
+
+    for (auto channel = getTotalNumInputChannels(); channel < getTotalNumOutputChannels(); ++channel)
+        buffer.clear (channel, 0, n);
+
+    processMidi (midi);
+    applyModulation (midi, n);
+
+    // Every rendering layer gets the whole block's MIDI, so each plays every note.
+    for (auto* section : { &synth1, &synth2 })
+    {
+        const auto layers = section->unison.load();
+
+        for (int j = 0; j < layers; ++j)
+            section->synths[(size_t) j]->renderNextBlock (buffer, midi, 0, n);
+    }
+
+    updateCurrentTimeInfoFromHost();
+}
+
+template void kvAP::process<float> (juce::AudioBuffer<float>&, const juce::MidiBuffer&);
+
+void kvAP::processMidi (const juce::MidiBuffer& events)
+{
+    for (const auto metadata : events)
+    {
+        const auto message = metadata.getMessage();
+
+        if (message.isNoteOn())
+            ++activeNotes;
+        else if (message.isNoteOff() && --activeNotes < 0) // includes note-ons of velocity 0
+            activeNotes = 0;
+    }
+}
+
+void kvAP::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
+{
+    juce::ScopedNoDenormals noDenormals;
+    const auto n = buffer.getNumSamples();
+
+    // The on-screen keyboard's events join the block's MIDI in a buffer whose
+    // room was reserved in prepareToPlay.
+    blockMidi.clear();
+    blockMidi.addEvents (midi, 0, n, 0);
+    keyboardState.processNextMidiBuffer (blockMidi, 0, n, true);
+
+    process (buffer, blockMidi);
+
+    juce::dsp::AudioBlock<float> block (buffer);
+    juce::dsp::ProcessContextReplacing<float> context (block);
+
+    applyPendingOverdriveSettings();
+
+    if (! overdriveBypassed)
+        overdriveChain.process (context);
+
+    applyPendingFilterCoefficients();
+    filter.process (context);
+
+    const auto masterVolume = masterVolValue->load();
+
+    if (! buffer.hasBeenCleared())
+        for (int channel = 0; channel < getTotalNumOutputChannels(); ++channel)
+            buffer.applyGain (channel, 0, n, masterVolume);
+
+    if (limiterValue->load() > 0.5f)
+        limiter.process (context);
+
+    scopeCaptures[0].process (buffer.getReadPointer (0), n);
+
+    if (buffer.getNumChannels() > 1)
+        scopeCaptures[1].process (buffer.getReadPointer (1), n);
+
+    feedHistory (buffer);
+}
+
+void kvAP::feedHistory (const juce::AudioBuffer<float>& buffer)
+{
+    if (sampleRateInt <= 0 || historyLength > historyCapacity)
+        return;
+
+    const auto n = buffer.getNumSamples();
+
+    for (int c = 0; c < juce::jmin (2, buffer.getNumChannels()); ++c)
+    {
+        auto& ring = peakHistory[(size_t) c];
+        auto w = historyWritePos[(size_t) c];
+        const auto* samples = buffer.getReadPointer (c);
+
+        for (int i = 0; i < n; ++i)
+        {
+            if (w < historyLength)
+            {
+                ring[(size_t) w++] = (double) samples[i];
+            }
+            else
+            {
+                historyFull = true;
+                ring[0] = (double) samples[i];
+                w = 1;
+            }
+        }
+
+        historyWritePos[(size_t) c] = w;
+    }
+}

@@ -1,0 +1,261 @@
+#include "processor/PluginProcessor.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+using juce::AudioChannelSet;
+
+TEST (ProcessorSpine, FixedAnswers)
+{
+    kvAP proc;
+    EXPECT_EQ (proc.getName(), "Korvane");
+    EXPECT_TRUE (proc.acceptsMidi());
+    EXPECT_TRUE (proc.producesMidi());
+    EXPECT_TRUE (proc.hasEditor());
+    EXPECT_FALSE (proc.isMidiEffect());
+    EXPECT_EQ (proc.getTailLengthSeconds(), 0.0);
+    EXPECT_EQ (proc.getNumPrograms(), 1);
+    EXPECT_EQ (proc.getCurrentProgram(), 0);
+    EXPECT_EQ (proc.getProgramName (0), "");
+    EXPECT_FALSE (proc.supportsDoublePrecisionProcessing());
+
+    EXPECT_EQ (proc.getTotalNumInputChannels(), 0);
+    EXPECT_EQ (proc.getTotalNumOutputChannels(), 2);
+    ASSERT_EQ (proc.getBusCount (false), 1);
+    EXPECT_EQ (proc.getBus (false, 0)->getName(), "Output");
+    EXPECT_EQ (proc.getBusCount (true), 0);
+}
+
+TEST (ProcessorSpine, BusLayouts)
+{
+    kvAP proc;
+
+    struct Case { AudioChannelSet in, out; bool hasInputBus, supported; };
+    const Case cases[] = {
+        { AudioChannelSet::disabled(), AudioChannelSet::stereo(), false, true },
+        { AudioChannelSet::disabled(), AudioChannelSet::mono(), false, true },
+        { AudioChannelSet::disabled(), AudioChannelSet::disabled(), false, true },
+        { AudioChannelSet::stereo(), AudioChannelSet::stereo(), true, true },
+        { AudioChannelSet::mono(), AudioChannelSet::stereo(), true, false },
+        { AudioChannelSet::disabled(), AudioChannelSet::create5point1(), false, false },
+        { AudioChannelSet::disabled(), AudioChannelSet::stereo(), true, true },
+        { AudioChannelSet::create5point1(), AudioChannelSet::create5point1(), true, false },
+    };
+
+    for (const auto& c : cases)
+    {
+        juce::AudioProcessor::BusesLayout layout;
+        layout.outputBuses.add (c.out);
+
+        if (c.hasInputBus)
+            layout.inputBuses.add (c.in);
+
+        EXPECT_EQ (proc.isBusesLayoutSupported (layout), c.supported)
+            << c.in.getDescription() << " -> " << c.out.getDescription();
+    }
+
+    juce::AudioProcessor::BusesLayout noBuses;
+    EXPECT_TRUE (proc.isBusesLayoutSupported (noBuses));
+}
+
+TEST (ProcessorSpine, StartingState)
+{
+    kvAP proc;
+    EXPECT_EQ (proc.patchName, "Init");
+    EXPECT_EQ (proc.getLfoRateText (1), "x/y");
+    EXPECT_EQ (proc.getLfoRateText (2), "x/y");
+    EXPECT_TRUE (proc.bulkUpdate);
+    EXPECT_TRUE (proc.overdriveBypassed);
+    EXPECT_EQ (proc.activeNotes, 0);
+    EXPECT_EQ (proc.lfoStepCountdown, 100);
+    EXPECT_EQ (proc.historyLength, 0);
+    EXPECT_EQ (proc.sampleRateInt, 0);
+    EXPECT_FALSE (proc.historyFull);
+    EXPECT_EQ (proc.renderValues.synth1Voices, 1);
+    EXPECT_EQ (proc.renderValues.synth2Voices, 1);
+    EXPECT_EQ (proc.renderValues.cutoffHz, 0);
+
+    const std::map<juce::String, juce::String> expectedMap {
+        { "synth1_oscType", "sine_og" }, { "synth2_oscType", "sine_og" },
+        { "lfo1_oscType", "sine_og" },   { "lfo2_oscType", "sine_og" },
+        { "env1_mappedParam", "dummy" }, { "env2_mappedParam", "dummy" },
+        { "lfo1_mappedParam", "dummy" }, { "lfo2_mappedParam", "dummy" },
+    };
+    EXPECT_EQ (proc.modMap, expectedMap);
+
+    const std::map<juce::String, juce::String> expectedNames {
+        { "synth1_oscType", "Oscillator A" }, { "synth2_oscType", "Oscillator B" },
+        { "env1_mappedParam", "Envelope 1" }, { "env2_mappedParam", "Envelope 2" },
+        { "lfo1_oscType", "LFO 1" },          { "lfo1_mappedParam", "LFO 1" },
+        { "lfo2_oscType", "LFO 2" },          { "lfo2_mappedParam", "LFO 2" },
+    };
+    EXPECT_EQ (proc.modMapNames, expectedNames);
+
+    ASSERT_EQ (proc.builtInPatches.size(), 1u);
+    EXPECT_EQ (proc.builtInPatches.at ("Init[OA]"), proc.defaultPatchXml);
+
+    auto ui = proc.apvts.state.getChildWithName ("uiState");
+    ASSERT_TRUE (ui.isValid());
+    EXPECT_EQ ((int) ui["width"], 400);
+    EXPECT_EQ ((int) ui["height"], 200);
+}
+
+TEST (ProcessorSpine, ParameterChangesBeforeTheFirstPrepareStayInTheTree)
+{
+    kvAP proc;
+    proc.apvts.getParameter ("cutoff")->setValueNotifyingHost (0.25f);
+    EXPECT_EQ (proc.renderValues.cutoffHz, 0); // the engine has not seen it
+    EXPECT_FLOAT_EQ (proc.apvts.getRawParameterValue ("cutoff")->load(), 0.25f);
+
+    proc.prepareToPlay (48000.0, 512);
+    EXPECT_FALSE (proc.bulkUpdate);
+    EXPECT_EQ (proc.renderValues.cutoffHz, 5060);
+}
+
+TEST (ProcessorSpine, HistoryLengthFollowsTheSampleRate)
+{
+    struct Case { double rate; int length; };
+    for (const auto& c : { Case { 44100.0, 2205 }, Case { 48000.0, 2400 }, Case { 96000.0, 4800 } })
+    {
+        kvAP proc;
+        proc.prepareToPlay (c.rate, 256);
+        EXPECT_EQ (proc.historyLength, c.length) << c.rate;
+        EXPECT_EQ (proc.historyDivisor, 20);
+        EXPECT_EQ (proc.sampleRateInt, (int) c.rate);
+    }
+}
+
+//==============================================================================
+namespace
+{
+    std::unique_ptr<juce::XmlElement> parseDefaultPatch()
+    {
+        return juce::XmlDocument::parse (juce::String::fromUTF8 (kvAP::getDefaultPatchXml()));
+    }
+
+    juce::String asFrameworkDouble (float v)
+    {
+        juce::XmlElement e ("x");
+        e.setAttribute ("v", (double) v);
+        return e.getStringAttribute ("v");
+    }
+}
+
+TEST (DefaultPatch, IsTheFrameworksOwnRenderingOfThePatchDocument)
+{
+    const juce::String text = juce::String::fromUTF8 (kvAP::getDefaultPatchXml());
+    EXPECT_TRUE (text.startsWith ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n<state "));
+    EXPECT_TRUE (text.endsWith ("</state>\r\n"));
+    EXPECT_FALSE (text.replace ("\r\n", "").containsChar ('\n')); // "\r\n" line ends only
+    EXPECT_NE ((juce::uint8) text.toRawUTF8()[0], 0xef);         // no byte-order mark
+
+    auto xml = parseDefaultPatch();
+    ASSERT_NE (xml, nullptr);
+    EXPECT_EQ (xml->toString(), text); // byte for byte what the framework writes
+}
+
+TEST (DefaultPatch, RootAttributesInOrder)
+{
+    auto xml = parseDefaultPatch();
+    ASSERT_NE (xml, nullptr);
+    EXPECT_EQ (xml->getTagName(), "state");
+
+    const std::pair<const char*, const char*> expected[] = {
+        { "patchName", "Init[OA]" },       { "version", "22.12.05" },
+        { "env1_mappedParam", "dummy" },   { "env2_mappedParam", "dummy" },
+        { "lfo1_mappedParam", "dummy" },   { "lfo1_oscType", "sine_og" },
+        { "lfo2_mappedParam", "dummy" },   { "lfo2_oscType", "sine_og" },
+        { "synth1_oscType", "sine_og" },   { "synth2_oscType", "sine_og" },
+    };
+
+    ASSERT_EQ (xml->getNumAttributes(), (int) std::size (expected));
+    for (int i = 0; i < xml->getNumAttributes(); ++i)
+    {
+        EXPECT_EQ (xml->getAttributeName (i), expected[i].first);
+        EXPECT_EQ (xml->getAttributeValue (i), expected[i].second);
+    }
+}
+
+TEST (DefaultPatch, ParamChildrenSortedWithTableDefaultsAndTwoExceptions)
+{
+    auto xml = parseDefaultPatch();
+    ASSERT_NE (xml, nullptr);
+    ParamMan table;
+
+    std::vector<juce::XmlElement*> children;
+    for (auto* child : xml->getChildIterator())
+        children.push_back (child);
+
+    ASSERT_EQ (children.size(), 87u);
+
+    // 84 PARAM elements sorted by id in byte order ...
+    std::vector<std::string> ids;
+    for (size_t i = 0; i < 84; ++i)
+    {
+        ASSERT_EQ (children[i]->getTagName(), "PARAM");
+        ASSERT_EQ (children[i]->getNumAttributes(), 2);
+        EXPECT_EQ (children[i]->getAttributeName (0), "id");
+        EXPECT_EQ (children[i]->getAttributeName (1), "value");
+        ids.push_back (children[i]->getStringAttribute ("id").toStdString());
+    }
+    EXPECT_TRUE (std::is_sorted (ids.begin(), ids.end()));
+
+    // ... holding every table id except three, plus seven that name no parameter.
+    std::set<std::string> expectedIds;
+    for (const auto& p : table.params)
+        expectedIds.insert (p.paramId.toStdString());
+    for (auto* missing : { "limiter", "synth1_glide", "synth2_glide" })
+        expectedIds.erase (missing);
+    const std::map<std::string, juce::String> extras {
+        { "env1_mappedParam", "0.0" }, { "env2_mappedParam", "0.0" }, { "lfo1_mappedParam", "0.0" },
+        { "lfo2_mappedParam", "0.0" }, { "fx_delay", "0.0" },
+        { "synth1_oscType", "0.04200000315904617" }, { "synth2_oscType", "0.5420000553131104" },
+    };
+    for (const auto& e : extras)
+        expectedIds.insert (e.first);
+    EXPECT_EQ (std::set<std::string> (ids.begin(), ids.end()), expectedIds);
+
+    const std::map<std::string, juce::String> exceptions {
+        { "masterVol", "0.6020000576972961" }, { "lfo1_retrigLfo", "0.5230000019073486" },
+    };
+    const juce::NormalisableRange<float> grid (0.0f, 1.0f, 0.001f, 1.0f);
+
+    for (size_t i = 0; i < 84; ++i)
+    {
+        const auto id = ids[i];
+        const auto value = children[i]->getStringAttribute ("value");
+        SCOPED_TRACE (id);
+
+        if (auto e = extras.find (id); e != extras.end())
+            EXPECT_EQ (value, e->second);
+        else if (auto x = exceptions.find (id); x != exceptions.end())
+            EXPECT_EQ (value, x->second);
+        else
+            EXPECT_EQ (value, asFrameworkDouble (grid.snapToLegalValue (table.paramsById.at (id).defaultValue)));
+    }
+
+    // A few values written out, as a check on the framework's number format itself.
+    auto valueOf = [&] (const char* id) { return xml->getChildByAttribute ("id", id)->getStringAttribute ("value"); };
+    EXPECT_EQ (valueOf ("dummy"), "0.1000000014901161");
+    EXPECT_EQ (valueOf ("synth1_sustain"), "1.0");
+    EXPECT_EQ (valueOf ("synth1_unison"), "0.0");
+    EXPECT_EQ (valueOf ("synth1_attack"), "0.01000000070780516");
+    EXPECT_EQ (valueOf ("env1_factor"), "0.7000000476837158");
+    EXPECT_EQ (valueOf ("cutoff"), "0.9000000357627869");
+
+    // Then the editor size, then two glide entries without a value.
+    EXPECT_EQ (children[84]->getTagName(), "uiState");
+    EXPECT_EQ (children[84]->getIntAttribute ("width"), 400);
+    EXPECT_EQ (children[84]->getIntAttribute ("height"), 200);
+    EXPECT_EQ (children[84]->getNumAttributes(), 2);
+
+    for (size_t i = 85; i < 87; ++i)
+    {
+        EXPECT_EQ (children[i]->getTagName(), "PARAM");
+        EXPECT_EQ (children[i]->getNumAttributes(), 1);
+    }
+    EXPECT_EQ (children[85]->getStringAttribute ("id"), "synth1_glide");
+    EXPECT_EQ (children[86]->getStringAttribute ("id"), "synth2_glide");
+}
