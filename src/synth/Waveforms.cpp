@@ -128,9 +128,14 @@ float TriangleOG::wave (double phase, float*, float noise)
 float TriangleIf::wave (double phase, float*, float noise)
 {
     const double ph = jitteredPhase (*this, phase, noise);
-    const float s = (float) std::sin (ph);
-    const float v = s > 0.0f ? (float) std::fmod (ph, (double) twoPi) - pi
-                             : (float) std::fmod (-ph, (double) twoPi) + pi;
+
+    // The rising half is the first half of the wrapped cycle. Deciding the
+    // half by the sine's sign instead disagrees with the wrap right at the
+    // start of a cycle (and, as the float 2 pi drifts from the true one, over a
+    // growing sliver of each cycle), which throws a sample of +3 into the note.
+    const double m = std::fmod (ph, (double) twoPi);
+    const float v = m < (double) pi ? (float) m - pi
+                                    : (float) std::fmod (-ph, (double) twoPi) + pi;
     return 2.0f * (v + 0.5f * pi) / pi;
 }
 
