@@ -2,17 +2,22 @@
 
 #include <cstddef>
 
-/** Counts heap allocations made by the current thread while a scope is alive.
-    The test binary replaces the global operator new to do the counting. */
-class AllocationCounter
+/** Counts the heap allocations and frees made by the calling thread while it
+    is alive (operator new/delete and, with glibc, the malloc family). Scopes
+    may nest; each sees only what happened since it was opened.
+
+        AllocationScope scope;
+        renderSomething();
+        EXPECT_EQ (scope.allocations(), 0u);
+*/
+class AllocationScope
 {
 public:
-    AllocationCounter() noexcept;
-    ~AllocationCounter();
+    AllocationScope() noexcept;
 
-    std::size_t getCount() const noexcept;
+    std::size_t allocations() const noexcept;
+    std::size_t deallocations() const noexcept;
 
 private:
-    std::size_t startCount;
-    bool wasCounting;
+    std::size_t allocationsAtStart, deallocationsAtStart;
 };

@@ -1,0 +1,119 @@
+#include "SynthGroup.h"
+
+juce::SynthesiserVoice* SynthLayer::findVoiceToSteal (juce::SynthesiserSound* sound, int, int midiNoteNumber) const
+{
+    // Lowest and highest held notes are protected (first in list order on ties).
+    juce::SynthesiserVoice* low = nullptr;
+    juce::SynthesiserVoice* top = nullptr;
+
+    for (auto* voice : voices)
+    {
+        if (voice->canPlaySound (sound) && ! voice->isPlayingButReleased())
+        {
+            const auto note = voice->getCurrentlyPlayingNote();
+
+            if (low == nullptr || note < low->getCurrentlyPlayingNote())
+                low = voice;
+
+            if (top == nullptr || note > top->getCurrentlyPlayingNote())
+                top = voice;
+        }
+    }
+
+    // With a single held note only that one is protected.
+    if (top == low)
+        top = nullptr;
+
+    const auto oldest = [&] (auto&& accepts) -> juce::SynthesiserVoice*
+    {
+        juce::SynthesiserVoice* best = nullptr;
+
+        for (auto* voice : voices)
+            if (voice->canPlaySound (sound) && accepts (*voice) && (best == nullptr || voice->wasStartedBefore (*best)))
+                best = voice;
+
+        return best;
+    };
+
+    const auto unprotected = [low, top] (const juce::SynthesiserVoice& v) { return &v != low && &v != top; };
+
+    if (auto* v = oldest ([midiNoteNumber] (const juce::SynthesiserVoice& x) { return x.getCurrentlyPlayingNote() == midiNoteNumber; }))
+        return v;
+
+    if (auto* v = oldest ([&] (const juce::SynthesiserVoice& x) { return unprotected (x) && x.isPlayingButReleased(); }))
+        return v;
+
+    if (auto* v = oldest ([&] (const juce::SynthesiserVoice& x) { return unprotected (x) && ! x.isKeyDown(); }))
+        return v;
+
+    if (auto* v = oldest (unprotected))
+        return v;
+
+    // Only protected voices remain: keep the bass note.
+    return top != nullptr ? top : low;
+}
+
+SynthGroup::SynthGroup()
+{
+    for (auto& synth : synths)
+        synth = std::make_unique<SynthLayer>();
+}
+
+SynthGroup::~SynthGroup()
+{
+    for (int i = 0; i < numSynths; ++i)
+    {
+        synths[(size_t) i]->clearVoices();
+        synths[(size_t) i]->clearSounds();
+    }
+
+    for (auto i = synths.size(); i > 0; --i)
+        synths[i - 1].reset();
+}
+
+void SynthGroup::setNumVoices (int n)
+{
+    n = juce::jmax (0, n);
+
+    for (int layer = 0; layer < numSynths; ++layer)
+    {
+        auto& synth = getSynth (layer);
+
+        while (synth.getNumVoices() > n)
+            synth.removeVoice (synth.getNumVoices() - 1);
+
+        while (synth.getNumVoices() < n)
+        {
+            auto voice = std::make_unique<SynthVoice>();
+            voice->prepareToPlay ((int) sampleRate);
+            synth.addVoice (voice.release());
+        }
+    }
+}
+
+void SynthGroup::setOscType (const juce::String& id)
+{
+    oscType = id;
+    forEachVoice ([&id] (SynthVoice& v) { v.setOscType (id); });
+}
+
+void SynthGroup::setADSR (juce::StringRef key, float v)
+{
+    forEachVoice ([key, v] (SynthVoice& voice) { voice.setADSR (key, v); });
+}
+
+void SynthGroup::setVelocity (juce::StringRef key, float v)
+{
+    forEachVoice ([key, v] (SynthVoice& voice) { voice.setVelocity (key, v); });
+}
+
+void SynthGroup::startLfo()
+{
+    for (int layer = 0; layer < numSynths; ++layer)
+    {
+        auto& synth = getSynth (layer);
+        synth.noteOff (1, 0, 127.0f, true);
+        forEachVoiceOfLayer (layer, [] (SynthVoice& v) { v.resetADSR(); });
+        synth.noteOn (1, 0, 127.0f);
+    }
+}
