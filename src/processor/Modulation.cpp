@@ -41,7 +41,12 @@ void kvAP::updateLFOAtTempo (SynthGroup& lfo, float value, double bpm)
     const auto index = juce::jlimit (0, 12, (int) std::floor (value * 12.0f));
     const auto frequency = (float) bpm / 60.0f * 0.25f / rateTable[index].wholeNotes;
 
-    section->forEachVoice ([frequency] (SynthVoice& voice) { voice.setFrequencyHz (frequency); });
+    auto setFrequency = [frequency] (SynthVoice& voice) { voice.setFrequencyHz (frequency); };
+
+    if (isRenderThread())
+        section->tryForEachVoice (setFrequency);
+    else
+        section->forEachVoice (setFrequency);
 
     if (section == &lfo1)
         lfo1RateIndex = index;
@@ -100,7 +105,7 @@ void kvAP::updateCurrentTimeInfoFromHost()
     if (fromHost && ! wasPlaying && info.isPlaying)
     {
         for (auto* section : { &lfo1, &lfo2 })
-            section->forEachVoice ([] (SynthVoice& voice) { voice.resetPhase(); });
+            section->tryForEachVoice ([] (SynthVoice& voice) { voice.resetPhase(); });
 
         lfo1.startLfo();
         lfo2.startLfo();

@@ -6,6 +6,43 @@
 namespace
 {
     int countFromValue (float v) { return (int) (std::roundf (v * 15.0f) + 1.0f); }
+
+    // Set while this thread renders a block: dispatch from there (modulation)
+    // must never wait for a voice list that the message thread is changing.
+    thread_local bool dispatchingFromRenderThread = false;
+
+    template <typename Fn>
+    void visitVoices (const SynthGroup& section, Fn&& fn)
+    {
+        if (dispatchingFromRenderThread)
+            section.tryForEachVoice (fn);
+        else
+            section.forEachVoice (fn);
+    }
+
+    template <typename Fn>
+    void visitVoicesOfLayer (const SynthGroup& section, int layer, Fn&& fn)
+    {
+        if (dispatchingFromRenderThread)
+            section.tryForEachVoiceOfLayer (layer, fn);
+        else
+            section.forEachVoiceOfLayer (layer, fn);
+    }
+}
+
+bool kvAP::isRenderThread() noexcept
+{
+    return dispatchingFromRenderThread;
+}
+
+kvAP::ScopedRenderThread::ScopedRenderThread() noexcept : previous (dispatchingFromRenderThread)
+{
+    dispatchingFromRenderThread = true;
+}
+
+kvAP::ScopedRenderThread::~ScopedRenderThread()
+{
+    dispatchingFromRenderThread = previous;
 }
 
 SynthGroup* kvAP::findSynthGroup (const juce::String& prefix)
@@ -119,16 +156,16 @@ void kvAP::dispatch (const DispatchEntry& entry, float v)
             break;
 
         case Dispatch::adsr:
-            section->forEachVoice ([&] (SynthVoice& voice) { voice.setADSR (entry.setting, v); });
+            visitVoices (*section, [&] (SynthVoice& voice) { voice.setADSR (entry.setting, v); });
             break;
 
         case Dispatch::shapeParam:
-            section->forEachVoice ([&] (SynthVoice& voice) { voice.setParam (entry.shapeParamIndex, v); });
+            visitVoices (*section, [&] (SynthVoice& voice) { voice.setParam (entry.shapeParamIndex, v); });
             break;
 
         case Dispatch::tuneSemi:
         {
-            section->forEachVoice ([&] (SynthVoice& voice) { voice.setTuneSemi (v); });
+            visitVoices (*section, [&] (SynthVoice& voice) { voice.setTuneSemi (v); });
             const auto semi = (int) std::roundf (v * 48.0f - 24.0f);
 
             if (entry.renderSection == 1) renderValues.synth1TuneSemi = semi;
@@ -138,7 +175,7 @@ void kvAP::dispatch (const DispatchEntry& entry, float v)
 
         case Dispatch::tuneCent:
         {
-            section->forEachVoice ([&] (SynthVoice& voice) { voice.setTuneCents (v); });
+            visitVoices (*section, [&] (SynthVoice& voice) { voice.setTuneCents (v); });
             const auto cents = v * 2.0f - 1.0f;
 
             if (entry.renderSection == 1) renderValues.synth1TuneCent = cents;
@@ -153,7 +190,7 @@ void kvAP::dispatch (const DispatchEntry& entry, float v)
 
             for (int layer = 0; layer < section->numSynths; ++layer)
             {
-                section->forEachVoiceOfLayer (layer, [&] (SynthVoice& voice) { voice.setDetune (offset); });
+                visitVoicesOfLayer (*section, layer, [&] (SynthVoice& voice) { voice.setDetune (offset); });
                 offset += step;
             }
             break;
@@ -187,12 +224,12 @@ void kvAP::dispatch (const DispatchEntry& entry, float v)
         case Dispatch::volume:
         {
             const auto volume = v / (float) section->unison;
-            section->forEachVoice ([&] (SynthVoice& voice) { voice.setVolume (volume); });
+            visitVoices (*section, [&] (SynthVoice& voice) { voice.setVolume (volume); });
             break;
         }
 
         case Dispatch::noise:
-            section->forEachVoice ([&] (SynthVoice& voice) { voice.setNoise (v); });
+            visitVoices (*section, [&] (SynthVoice& voice) { voice.setNoise (v); });
             break;
 
         case Dispatch::lfoRate:
@@ -222,9 +259,8 @@ void kvAP::dispatch (const DispatchEntry& entry, float v)
 
         case Dispatch::adsrTime:
         {
-            static const juce::String timeKey ("time");
-            synth1.setADSR (timeKey, v);
-            synth2.setADSR (timeKey, v);
+            synth1.setADSR ("time", v);
+            synth2.setADSR ("time", v);
             break;
         }
 
@@ -234,14 +270,14 @@ void kvAP::dispatch (const DispatchEntry& entry, float v)
             break;
 
         case Dispatch::pan:
-            section->forEachVoice ([&] (SynthVoice& voice) { voice.setPan (v); });
+            visitVoices (*section, [&] (SynthVoice& voice) { voice.setPan (v); });
             break;
 
         case Dispatch::glide:
         {
             // The exponent is the float 1.8 widened to double, as the engine has always done.
             const auto glide = (float) std::pow ((double) juce::jmin (v, 0.99f), (double) 1.8f);
-            section->forEachVoice ([&] (SynthVoice& voice) { voice.setGlide (glide); });
+            visitVoices (*section, [&] (SynthVoice& voice) { voice.setGlide (glide); });
             break;
         }
     }

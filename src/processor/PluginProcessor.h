@@ -170,6 +170,16 @@ private:
         int renderSection = 0; // 1 for "synth1", 2 for "synth2", otherwise 0
     };
 
+    /** Marks the current thread as rendering for as long as it lives. */
+    struct ScopedRenderThread
+    {
+        ScopedRenderThread() noexcept;
+        ~ScopedRenderThread();
+        bool previous;
+    };
+
+    static bool isRenderThread() noexcept;
+
     void buildDispatchTable();
     void applyModulation (const juce::MidiBuffer& midi, int numSamples);
     void updateLFOAtTempo (SynthGroup& lfo, float value, double bpm);

@@ -41,6 +41,7 @@ void kvAP::processMidi (const juce::MidiBuffer& events)
 void kvAP::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
 {
     juce::ScopedNoDenormals noDenormals;
+    const ScopedRenderThread renderThread;
     const auto n = buffer.getNumSamples();
 
     // The on-screen keyboard's events join the block's MIDI in a buffer whose

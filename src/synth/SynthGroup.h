@@ -66,6 +66,21 @@ public:
             forEachVoiceOfLayer (layer, fn);
     }
 
+    /** As forEachVoiceOfLayer, but never waits: returns false, visiting
+        nothing, when the layer's lock is taken. */
+    template <typename Fn>
+    bool tryForEachVoiceOfLayer (int layer, Fn&& fn) const
+    {
+        auto& synth = getSynth (layer);
+        const juce::ScopedTryLock sl (synth.getLock());
+
+        if (! sl.isLocked())
+            return false;
+
+        visitLayer (synth, fn);
+        return true;
+    }
+
     /** As forEachVoice, but never waits: a layer whose lock is taken (its
         voice count is being changed) is skipped. For modulation on the audio
         thread. Returns false when a layer was skipped. */
