@@ -16,7 +16,7 @@ packages=(
     # tests and benchmarks
     libgtest-dev libgmock-dev libbenchmark-dev
     # headless display and audio for tests and `make run` on a machine without them
-    xvfb xauth x11-apps imagemagick jackd2 sox
+    xvfb xauth x11-apps x11-utils imagemagick jackd2 sox
 )
 
 missing=()

@@ -64,9 +64,9 @@ void kvAP::updateCurrentTimeInfoFromHost()
     juce::AudioPlayHead::CurrentPositionInfo info;
     bool fromHost = false;
 
-    if (auto* playHead = getPlayHead())
+    if (auto* head = getPlayHead())
     {
-        if (const auto position = playHead->getPosition())
+        if (const auto position = head->getPosition())
         {
             fromHost = true;
 

@@ -108,17 +108,13 @@ void kvAP::buildDispatchTable()
             entry.shapeParamIndex = 0;
 
         // Section-wide actions need a section; the table never asks otherwise.
-        switch (entry.action)
-        {
-            case Dispatch::adsr: case Dispatch::shapeParam: case Dispatch::tuneSemi: case Dispatch::tuneCent:
-            case Dispatch::detune: case Dispatch::unison: case Dispatch::voices: case Dispatch::volume:
-            case Dispatch::noise: case Dispatch::pan: case Dispatch::glide:
-                if (entry.section == nullptr)
-                    entry.action = Dispatch::none;
-                break;
-            default:
-                break;
-        }
+        const auto global = entry.action == Dispatch::none || entry.action == Dispatch::lfoRate
+                         || entry.action == Dispatch::cutoff || entry.action == Dispatch::resonance
+                         || entry.action == Dispatch::filterMaxQ || entry.action == Dispatch::velocity
+                         || entry.action == Dispatch::adsrTime || entry.action == Dispatch::overdrive;
+
+        if (! global && entry.section == nullptr)
+            entry.action = Dispatch::none;
 
         dispatchIndexById.emplace (p.paramId, (int) dispatchTable.size());
         dispatchTable.push_back (std::move (entry));

@@ -1,5 +1,7 @@
 #include "PluginProcessor.h"
 
+#include "editor/InterimEditor.h"
+
 //==============================================================================
 kvAP::kvAP()
     : juce::AudioProcessor (BusesProperties().withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
@@ -72,7 +74,7 @@ kvAP::~kvAP()
 //==============================================================================
 juce::AudioProcessorEditor* kvAP::createEditor()
 {
-    return new juce::GenericAudioProcessorEditor (*this);
+    return new InterimEditor (*this, keyboardState);
 }
 
 bool kvAP::isBusesLayoutSupported (const BusesLayout& layout) const
