@@ -1,3 +1,5 @@
+#include "processor/Notices.h"
+
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
 
@@ -23,6 +25,7 @@ int main (int argc, char** argv)
     int result = 0;
     {
         juce::ScopedJuceInitialiser_GUI juce;
+        Notices::setHandler (Notices::toStandardError()); // tests never open message boxes
         result = RUN_ALL_TESTS();
     }
 

@@ -87,6 +87,22 @@ public:
     /** Current normalised value of a parameter of the table. */
     float getParamValue (const juce::String& id) const;
 
+    // Modulation mapping. modMap is written on the message thread only, through
+    // setModMapEntry (or followed by modMapChanged() after direct writes), so
+    // that the audio thread's copy of the four targets stays current.
+    void setModMapEntry (const juce::String& key, const juce::String& value);
+    void modMapChanged();
+    juce::String getModMap (const juce::String& key) const;
+
+    // Patch documents and host state
+    std::unique_ptr<juce::XmlElement> buildPatchData();
+    juce::String buildPatchDataString();
+    juce::ValueTree loadModMaps (juce::ValueTree tree);
+
+    /** Applies a patch document given as text; refuses (and changes nothing)
+        when the text is not a patch document. */
+    juce::Result replaceState (const juce::String& xmlText);
+
     // Modulation
     void updateLFO (const juce::String& prefix, float value);
     void updateCurrentTimeInfoFromHost();
