@@ -123,3 +123,29 @@ void kvAP::applyModulation (const juce::MidiBuffer&, int)
     // The modulation envelopes and LFOs step here, once per block, before the
     // oscillators render.
 }
+
+void kvAP::modMapChanged()
+{
+    // The audio thread reads each source's target as one integer: the
+    // parameter's table index, or a code for "not mapped".
+    auto resolve = [this] (const char* key)
+    {
+        const auto found = modMap.find (key);
+
+        if (found == modMap.end() || found->second.isEmpty())
+            return targetMissing;
+
+        const auto index = dispatchIndexById.find (found->second);
+
+        // "dummy", and ids that name no parameter (old or hand-edited files), map to nothing.
+        if (found->second == "dummy" || index == dispatchIndexById.end())
+            return targetNone;
+
+        return index->second;
+    };
+
+    env1Target = resolve ("env1_mappedParam");
+    env2Target = resolve ("env2_mappedParam");
+    lfo1Target = resolve ("lfo1_mappedParam");
+    lfo2Target = resolve ("lfo2_mappedParam");
+}

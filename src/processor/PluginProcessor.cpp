@@ -51,6 +51,7 @@ kvAP::kvAP()
     lfo1RateValue = apvts.getRawParameterValue ("lfo1_rate");
     lfo2RateValue = apvts.getRawParameterValue ("lfo2_rate");
     buildDispatchTable();
+    modMapChanged();
 
     juce::ValueTree uiState ("uiState");
     uiState.setProperty ("width", 400, nullptr);
@@ -187,14 +188,6 @@ void kvAP::prepareToPlay (double sampleRate, int samplesPerBlock)
 void kvAP::releaseResources()
 {
     keyboardState.reset();
-}
-
-void kvAP::getStateInformation (juce::MemoryBlock&)
-{
-}
-
-void kvAP::setStateInformation (const void*, int)
-{
 }
 
 void kvAP::updateTrackProperties (const TrackProperties& properties)

@@ -209,6 +209,11 @@ private:
     std::vector<std::atomic<float>*> paramValues;            // in table order
     std::atomic<float>* masterVolValue = nullptr;
     std::atomic<float>* limiterValue = nullptr;
+    // Each modulation source's target as the audio thread sees it.
+    static constexpr int targetMissing = -2; // no such key, or an empty value: the source does nothing
+    static constexpr int targetNone = -1;    // "dummy" or an id outside the table
+    std::atomic<int> env1Target { targetNone }, env2Target { targetNone }, lfo1Target { targetNone }, lfo2Target { targetNone };
+
     std::atomic<float>* lfo1RateValue = nullptr;
     std::atomic<float>* lfo2RateValue = nullptr;
 

@@ -1,0 +1,121 @@
+#include "Notices.h"
+#include "PluginProcessor.h"
+
+namespace
+{
+    const char* const programVersion = "25.9.26";
+
+    /** A document is a patch when its root carries at least one PARAM child
+        naming a parameter of the table; anything else (another program's XML,
+        an empty element) is refused rather than applied. */
+    bool isPatchDocument (const juce::XmlElement& root, const ParamMan& table)
+    {
+        for (auto* child : root.getChildWithTagNameIterator ("PARAM"))
+            if (table.paramsById.count (child->getStringAttribute ("id")) > 0)
+                return true;
+
+        return false;
+    }
+}
+
+std::unique_ptr<juce::XmlElement> kvAP::buildPatchData()
+{
+    auto xml = apvts.copyState().createXml();
+
+    if (xml == nullptr)
+        return nullptr;
+
+    xml->setAttribute ("patchName", patchName);
+    xml->setAttribute ("version", programVersion);
+
+    for (const auto& [key, value] : modMap)
+        xml->setAttribute (key, value);
+
+    return xml;
+}
+
+juce::String kvAP::buildPatchDataString()
+{
+    if (auto xml = buildPatchData())
+        return xml->toString();
+
+    return {};
+}
+
+void kvAP::getStateInformation (juce::MemoryBlock& destData)
+{
+    if (auto xml = buildPatchData())
+    {
+        copyXmlToBinary (*xml, destData);
+        return;
+    }
+
+    Notices::show ("Uhh..", "There was an issue getting state data.", "Bummer...");
+}
+
+void kvAP::setStateInformation (const void* data, int sizeInBytes)
+{
+    auto xml = getXmlFromBinary (data, sizeInBytes);
+
+    if (xml == nullptr || ! isPatchDocument (*xml, paramMan))
+    {
+        Notices::show ("Uhh..", "There was an issue setting state data.", "Bummer...");
+        return;
+    }
+
+    patchName = xml->getStringAttribute ("patchName");
+
+    for (auto& [key, value] : modMap)
+    {
+        const auto stored = xml->getStringAttribute (key);
+
+        if (stored.isNotEmpty())
+            value = stored;
+    }
+
+    modMapChanged();
+    apvts.replaceState (juce::ValueTree::fromXml (*xml));
+    updateOscTypes();
+}
+
+juce::ValueTree kvAP::loadModMaps (juce::ValueTree tree)
+{
+    for (auto& [key, value] : modMap)
+        if (tree.hasProperty (key))
+            value = tree[key].toString();
+
+    modMapChanged();
+    return tree.createCopy();
+}
+
+juce::Result kvAP::replaceState (const juce::String& xmlText)
+{
+    const auto xml = juce::parseXML (xmlText);
+
+    if (xml == nullptr)
+        return juce::Result::fail ("the file is not an XML document");
+
+    if (! isPatchDocument (*xml, paramMan))
+        return juce::Result::fail ("the document holds no patch");
+
+    for (auto* section : { &synth1, &synth2 })
+        for (auto& synth : section->synths)
+            synth->allNotesOff (1, false);
+
+    const auto tree = juce::ValueTree::fromXml (*xml);
+    loadModMaps (tree);
+    apvts.replaceState (tree);
+    return juce::Result::ok();
+}
+
+juce::String kvAP::getModMap (const juce::String& key) const
+{
+    const auto found = modMap.find (key);
+    return found != modMap.end() ? found->second : juce::String ("unknown");
+}
+
+void kvAP::setModMapEntry (const juce::String& key, const juce::String& value)
+{
+    modMap[key] = value;
+    modMapChanged();
+}
