@@ -539,3 +539,51 @@ TEST (EngineRealTime, ProcessBlockDoesNotAllocateWhileParametersChange)
     EXPECT_GE (blocks.load(), 400);
     EXPECT_EQ (allocations.load(), 0u);
 }
+
+TEST (EngineDispatch, NewVoicesTakeTheSectionsSettings)
+{
+    ProcessorRig rig;
+    auto& p = rig.proc;
+    rig.set ("synth1_voices", 0.0f);
+    rig.set ("synth1_tune", 0.75f);      // +12 semitones
+    rig.set ("synth1_attack", 0.3f);
+    rig.set ("synth1_volume", 0.8f);
+    rig.set ("velMin", 0.4f);
+    p.setModMapEntry ("synth1_oscType", "square_if");
+    p.updateOscTypes();
+
+    rig.set ("synth1_voices", 0.2f); // 1 -> 4 voices per layer
+    ASSERT_EQ (p.synth1.synths[0]->getNumVoices(), 4);
+
+    p.synth1.forEachVoice ([] (SynthVoice& v)
+    {
+        EXPECT_FLOAT_EQ (static_cast<float> (v.tuneSemi), 0.75f);
+        EXPECT_FLOAT_EQ (static_cast<float> (v.rawAttack), 0.3f);
+        EXPECT_FLOAT_EQ (static_cast<float> (v.volume), 0.8f);
+        EXPECT_FLOAT_EQ (static_cast<float> (v.velMin), 0.4f);
+        EXPECT_EQ (v.currentWave.load()->id, "square_if");
+    });
+
+    // Four notes, all of them an octave up.
+    auto out = rig.renderHeld ({ 45, 57, 45, 57 }, 4800);
+    EXPECT_TRUE (AudioAnalysis::allFinite (out.getReadPointer (0), out.getNumSamples()));
+}
+
+TEST (EngineDispatch, ModulatedVoiceCountStaysPlayable)
+{
+    ProcessorRig rig (48000.0, 256);
+    auto& p = rig.proc;
+    p.setModMapEntry ("synth1_oscType", "sawtooth_og");
+    p.updateOscTypes();
+    rig.set ("lfo1_rate", 1.0f); // fast, so the count swings within the render
+    rig.set ("lfo1_factor", 1.0f);
+    rig.set ("synth1_voices", 0.0f);
+    p.setModMapEntry ("lfo1_mappedParam", "synth1_voices");
+
+    auto out = rig.renderHeld ({ 48, 52, 55, 59, 62 }, 48000);
+    EXPECT_TRUE (AudioAnalysis::allFinite (out.getReadPointer (0), out.getNumSamples()));
+    EXPECT_GT (AudioAnalysis::rms (out.getReadPointer (0), out.getNumSamples()), 0.01);
+
+    for (int layer = 0; layer < 16; ++layer)
+        p.synth1.forEachVoiceOfLayer (layer, [] (SynthVoice& v) { EXPECT_EQ (v.currentWave.load()->id, "sawtooth_og"); });
+}

@@ -1,5 +1,7 @@
 #include "PluginProcessor.h"
 
+#include "synth/SynthVoice.h"
+
 #include <cmath>
 
 namespace
@@ -118,10 +120,144 @@ void kvAP::updateCurrentTimeInfoFromHost()
     }
 }
 
-void kvAP::applyModulation (const juce::MidiBuffer&, int)
+void kvAP::applyModulation (const juce::MidiBuffer& midi, int numSamples)
 {
-    // The modulation envelopes and LFOs step here, once per block, before the
-    // oscillators render.
+    applyEnv (env1, env1Adsr, midi, numSamples);
+    applyEnv (env2, env2Adsr, midi, numSamples);
+    applyLfo (lfo1Source, lfo1, midi, numSamples);
+    applyLfo (lfo2Source, lfo2, midi, numSamples);
+}
+
+void kvAP::applyEnv (const EnvelopeSource& source, juce::ADSR& adsr, const juce::MidiBuffer& events, int numSamples)
+{
+    // A block without samples has no duration to scale the stage times by.
+    if (numSamples <= 0)
+        return;
+
+    adsr.setSampleRate (getSampleRate());
+
+    const auto target = source.target->load();
+
+    if (target == targetMissing)
+        return;
+
+    // The envelope runs at the audio rate but is stepped once per block.
+    const auto adsrTime = adsrTimeValue->load();
+    const auto perBlock = (1.0f / (float) numSamples) * 40.0f;
+    auto stageTime = [adsrTime, perBlock] (float x)
+    {
+        return -(float) (std::log10 (1.0 - (double) juce::jmin (x, 0.99f)) * 0.5) * adsrTime * perBlock;
+    };
+
+    juce::ADSR::Parameters parameters;
+    parameters.attack = stageTime (source.attack->load());
+    parameters.decay = stageTime (source.decay->load());
+    parameters.sustain = source.sustain->load();
+    parameters.release = stageTime (source.release->load());
+    adsr.setParameters (parameters);
+
+    const auto level = adsr.getNextSample();
+
+    if (target == targetNone)
+        return;
+
+    const auto retrigger = source.retrig->load() >= 0.5f;
+
+    for (const auto metadata : events)
+    {
+        const auto message = metadata.getMessage();
+
+        if (message.isNoteOn())
+        {
+            if (retrigger)
+                adsr.reset(); // restart from level 0
+
+            adsr.noteOn();
+        }
+    }
+
+    if (activeNotes < 1 && adsr.isActive())
+        adsr.noteOff();
+
+    const auto base = paramValues[(size_t) target]->load();
+    const auto factor = source.factor->load();
+    const auto out = juce::jlimit (-1.0f, 1.0f, base + (2.0f * factor - 1.0f) * level);
+
+    dispatchModulated (target, out);
+
+    source.value->store (out);
+    source.level->store (level);
+}
+
+void kvAP::applyLfo (const LfoSource& source, SynthGroup& group, const juce::MidiBuffer& events, int numSamples)
+{
+    const auto target = source.target->load();
+
+    if (target < 0 || numSamples <= 0)
+        return;
+
+    auto* lfoVoice = dynamic_cast<SynthVoice*> (group.synths[0]->getVoice (0));
+
+    if (lfoVoice == nullptr) // not prepared yet
+        return;
+
+    if (source.retrigAuto->load() >= 0.5f)
+    {
+        for (const auto metadata : events)
+        {
+            if (metadata.getMessage().isNoteOn())
+            {
+                group.startLfo();
+                lfoVoice->resetPhase();
+                lfoVoice->resetADSR();
+            }
+        }
+    }
+
+    // One step per 100 samples, counted across blocks and shared by both LFOs.
+    auto lfo = 0.0f;
+
+    for (juce::int64 pos = 0; pos < numSamples;)
+    {
+        const auto m = juce::jmin (lfoStepCountdown, (juce::int64) numSamples - pos);
+
+        if (m == lfoStepCountdown)
+        {
+            lfoStepCountdown = 100;
+            lfo = lfoVoice->getNextLfoVal();
+        }
+        else
+        {
+            lfoStepCountdown -= m;
+        }
+
+        pos += m;
+    }
+
+    if (lfo == 0.0f)
+        return;
+
+    const auto scaling = (1.0f / (float) numSamples) * 40.0f;
+    group.tryForEachVoice ([scaling] (SynthVoice& voice) { voice.setADSR ("scaling", scaling); });
+
+    const auto base = paramValues[(size_t) target]->load();
+    const auto factor = source.factor->load();
+    const auto level = (lfo + 1.0f) * 0.5f;
+    const auto out = juce::jlimit (0.0f, 1.0f, base + (2.0f * factor - 1.0f) * level);
+
+    dispatchModulated (target, out);
+
+    source.value->store (out);
+    source.level->store (level);
+}
+
+void kvAP::dispatchModulated (int targetIndex, float value)
+{
+    // The same path as updateSynth, by table index: no lookup by text.
+    if (bulkUpdate)
+        return;
+
+    dispatch (dispatchTable[(size_t) targetIndex], juce::jlimit (0.0f, 1.0f, value));
 }
 
 void kvAP::modMapChanged()
@@ -148,4 +284,26 @@ void kvAP::modMapChanged()
     env2Target = resolve ("env2_mappedParam");
     lfo1Target = resolve ("lfo1_mappedParam");
     lfo2Target = resolve ("lfo2_mappedParam");
+}
+
+void kvAP::resolveModulationSources()
+{
+    auto value = [this] (const juce::String& id) { return apvts.getRawParameterValue (id); };
+
+    auto envelope = [&] (const juce::String& name, std::atomic<int>& target, std::atomic<float>& shown, std::atomic<float>& level)
+    {
+        return EnvelopeSource { &target, value (name + "_attack"), value (name + "_decay"), value (name + "_sustain"),
+                                value (name + "_release"), value (name + "_factor"), value (name + "_retrig"), &shown, &level };
+    };
+
+    auto lfo = [&] (const juce::String& name, std::atomic<int>& target, std::atomic<float>& shown, std::atomic<float>& level)
+    {
+        return LfoSource { &target, value (name + "_factor"), value (name + "_retrigAuto"), &shown, &level };
+    };
+
+    env1 = envelope ("env1", env1Target, renderValues.env1Value, renderValues.env1Level);
+    env2 = envelope ("env2", env2Target, renderValues.env2Value, renderValues.env2Level);
+    lfo1Source = lfo ("lfo1", lfo1Target, renderValues.lfo1Value, renderValues.lfo1Level);
+    lfo2Source = lfo ("lfo2", lfo2Target, renderValues.lfo2Value, renderValues.lfo2Level);
+    adsrTimeValue = value ("adsrTime");
 }

@@ -208,8 +208,35 @@ void kvAP::dispatch (const DispatchEntry& entry, float v)
 
         case Dispatch::voices:
         {
-            section->setNumVoices (countFromValue (v));
-            section->setOscType (section->oscType);
+            const auto count = countFromValue (v);
+            const auto previous = section->synths[0]->getNumVoices();
+
+            // Adding or removing voices allocates; it only happens when the count changes.
+            if (count != previous)
+            {
+                section->setNumVoices (count);
+
+                if (dispatchingFromRenderThread)
+                {
+                    // The section's id string belongs to the message thread; take the
+                    // id of the shape an existing voice plays, which never changes.
+                    if (auto* wave = section->synths[0]->getNumVoices() > 0
+                                       ? dynamic_cast<SynthVoice*> (section->synths[0]->getVoice (0))->currentWave.load()
+                                       : nullptr)
+                        section->setOscTypeOfNewVoices (wave->id);
+                }
+                else
+                {
+                    section->setOscType (section->oscType);
+                }
+
+                // New voices start from the voice defaults: give them the section's
+                // current settings, or notes on them would play out of tune, at the
+                // wrong level or with another envelope.
+                if (count > previous && ! bulkUpdate)
+                    reapplySectionSettings (*section);
+            }
+
             const auto shown = (int) std::roundf (1.0f + v * 15.0f);
 
             if (entry.renderSection == 1) renderValues.synth1Voices = shown;
@@ -276,6 +303,19 @@ void kvAP::dispatch (const DispatchEntry& entry, float v)
             visitVoices (*section, [&] (SynthVoice& voice) { voice.setGlide (glide); });
             break;
         }
+    }
+}
+
+void kvAP::reapplySectionSettings (SynthGroup& section)
+{
+    for (size_t i = 0; i < dispatchTable.size(); ++i)
+    {
+        const auto& entry = dispatchTable[i];
+        const auto sectionSetting = entry.section == &section && entry.action != Dispatch::voices;
+        const auto sharedVoiceSetting = entry.action == Dispatch::velocity || entry.action == Dispatch::adsrTime;
+
+        if (sectionSetting || sharedVoiceSetting)
+            dispatch (entry, paramValues[i]->load());
     }
 }
 

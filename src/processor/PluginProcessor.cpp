@@ -51,6 +51,7 @@ kvAP::kvAP()
     lfo1RateValue = apvts.getRawParameterValue ("lfo1_rate");
     lfo2RateValue = apvts.getRawParameterValue ("lfo2_rate");
     buildDispatchTable();
+    resolveModulationSources();
     modMapChanged();
 
     juce::ValueTree uiState ("uiState");

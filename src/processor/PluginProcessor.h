@@ -197,9 +197,37 @@ private:
     static bool isRenderThread() noexcept;
 
     void buildDispatchTable();
+    /** What one modulation source reads, resolved once at construction. */
+    struct EnvelopeSource
+    {
+        std::atomic<int>* target;
+        std::atomic<float>* attack;
+        std::atomic<float>* decay;
+        std::atomic<float>* sustain;
+        std::atomic<float>* release;
+        std::atomic<float>* factor;
+        std::atomic<float>* retrig;
+        std::atomic<float>* value;
+        std::atomic<float>* level;
+    };
+
+    struct LfoSource
+    {
+        std::atomic<int>* target;
+        std::atomic<float>* factor;
+        std::atomic<float>* retrigAuto;
+        std::atomic<float>* value;
+        std::atomic<float>* level;
+    };
+
     void applyModulation (const juce::MidiBuffer& midi, int numSamples);
+    void applyEnv (const EnvelopeSource& source, juce::ADSR& adsr, const juce::MidiBuffer& events, int numSamples);
+    void applyLfo (const LfoSource& source, SynthGroup& group, const juce::MidiBuffer& events, int numSamples);
+    void dispatchModulated (int targetIndex, float value);
+    void resolveModulationSources();
     void updateLFOAtTempo (SynthGroup& lfo, float value, double bpm);
     void dispatch (const DispatchEntry& entry, float v);
+    void reapplySectionSettings (SynthGroup& section);
     void applyPendingFilterCoefficients();
     void applyPendingOverdriveSettings();
     void feedHistory (const juce::AudioBuffer<float>& buffer);
@@ -213,6 +241,10 @@ private:
     static constexpr int targetMissing = -2; // no such key, or an empty value: the source does nothing
     static constexpr int targetNone = -1;    // "dummy" or an id outside the table
     std::atomic<int> env1Target { targetNone }, env2Target { targetNone }, lfo1Target { targetNone }, lfo2Target { targetNone };
+
+    EnvelopeSource env1 {}, env2 {};
+    LfoSource lfo1Source {}, lfo2Source {};
+    std::atomic<float>* adsrTimeValue = nullptr;
 
     std::atomic<float>* lfo1RateValue = nullptr;
     std::atomic<float>* lfo2RateValue = nullptr;

@@ -97,6 +97,17 @@ void SynthGroup::setOscType (const juce::String& id)
     forEachVoice ([&id] (SynthVoice& v) { v.setOscType (id); });
 }
 
+void SynthGroup::setOscTypeOfNewVoices (const juce::String& id)
+{
+    tryForEachVoice ([&id] (SynthVoice& v)
+    {
+        auto* wave = v.currentWave.load();
+
+        if (wave == nullptr || wave->id != id)
+            v.setOscType (id);
+    });
+}
+
 void SynthGroup::setADSR (juce::StringRef key, float v)
 {
     forEachVoice ([key, v] (SynthVoice& voice) { voice.setADSR (key, v); });

@@ -40,6 +40,10 @@ public:
     /** Stores the id and gives it to every voice (unknown ids play entry 0). */
     void setOscType (const juce::String& id);
 
+    /** Gives the shape to the voices that do not play it yet, leaving the
+        section's stored id alone; for voices added on the render thread. */
+    void setOscTypeOfNewVoices (const juce::String& id);
+
     void setADSR (juce::StringRef key, float v);
     void setVelocity (juce::StringRef key, float v);
 
