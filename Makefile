@@ -8,7 +8,7 @@ CMAKE_FLAGS ?=
 
 ARTEFACTS = $(BUILD_DIR)/Korvane_artefacts/$(BUILD_TYPE)
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench clean test-asan test-tsan
 
 all: build
 
@@ -32,5 +32,20 @@ bench: configure
 	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane_bench
 	@$(BUILD_DIR)/bench/korvane_bench
 
+# The test suite under AddressSanitizer + UndefinedBehaviorSanitizer, and under
+# ThreadSanitizer, each in its own build folder.
+test-asan: deps
+	@cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_SANITIZE=address >/dev/null
+	@cmake --build build-asan --parallel $(JOBS) --target korvane_tests
+	@ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp \
+		bash scripts/run-tests.sh build-asan
+
+test-tsan: deps
+	@cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVANE_SANITIZE=thread >/dev/null
+	@cmake --build build-tsan --parallel $(JOBS) --target korvane_tests
+	@TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/sanitizers/tsan.supp" \
+		bash scripts/run-tests.sh build-tsan
+
 clean:
-	@rm -rf $(BUILD_DIR)
+	@rm -rf $(BUILD_DIR) build-asan build-tsan

@@ -17,6 +17,12 @@ AllocationScope::AllocationScope() noexcept
 std::size_t AllocationScope::allocations() const noexcept     { return threadAllocations - allocationsAtStart; }
 std::size_t AllocationScope::deallocations() const noexcept   { return threadDeallocations - deallocationsAtStart; }
 
+#if defined (__SANITIZE_ADDRESS__) || defined (__SANITIZE_THREAD__)
+// Sanitizers bring their own allocator; counting is left to the normal build.
+bool AllocationScope::isAvailable() noexcept { return false; }
+#else
+bool AllocationScope::isAvailable() noexcept { return true; }
+
 //==============================================================================
 #if defined (__GLIBC__)
 // glibc lets a program replace malloc by defining these; they forward to the
@@ -141,3 +147,5 @@ void operator delete (void* p, std::size_t, std::align_val_t) noexcept          
 void operator delete[] (void* p, std::size_t, std::align_val_t) noexcept        { countedDelete (p); }
 void operator delete (void* p, std::align_val_t, const std::nothrow_t&) noexcept   { countedDelete (p); }
 void operator delete[] (void* p, std::align_val_t, const std::nothrow_t&) noexcept { countedDelete (p); }
+
+#endif

@@ -15,6 +15,9 @@ class AllocationScope
 public:
     AllocationScope() noexcept;
 
+    /** False in sanitizer builds, whose own allocator the counter cannot wrap. */
+    static bool isAvailable() noexcept;
+
     std::size_t allocations() const noexcept;
     std::size_t deallocations() const noexcept;
 
