@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Korvane needs to build, test and run, when any is
 # missing. Idempotent and quiet when everything is already there.
+# `setup-deps.sh fuzz` also installs the compiler and runtime of `make fuzz`.
 set -euo pipefail
 
 packages=(
@@ -18,6 +19,11 @@ packages=(
     # headless display and audio for tests and `make run` on a machine without them
     xvfb xauth x11-apps x11-utils imagemagick jackd2 sox
 )
+
+if [ "${1:-}" = "fuzz" ]; then
+    # libFuzzer and the sanitizer runtimes come with clang
+    packages+=(clang-14 libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
