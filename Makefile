@@ -8,7 +8,7 @@ CMAKE_FLAGS ?=
 
 ARTEFACTS = $(BUILD_DIR)/Korvane_artefacts/$(BUILD_TYPE)
 
-.PHONY: all deps configure build run test bench clean test-asan test-tsan fuzz
+.PHONY: all deps configure build run test bench clean test-asan test-tsan fuzz soak
 
 all: build
 
@@ -53,6 +53,17 @@ FUZZ_SECONDS ?= 60
 fuzz:
 	@bash scripts/setup-deps.sh fuzz
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) bash scripts/run-fuzz.sh
+
+# A long random performance through the processor (SOAK_MINUTES of audio,
+# SOAK_SEED to repeat one), then the concurrency stress test for
+# SOAK_STRESS_SECONDS. Not part of `make test`.
+SOAK_MINUTES ?= 4
+SOAK_STRESS_SECONDS ?= 120
+soak: configure
+	@cmake -S . -B $(BUILD_DIR) -DKORVANE_BUILD_SOAK=ON >/dev/null
+	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane_soak korvane_tests
+	@$(BUILD_DIR)/soak/korvane_soak --minutes $(SOAK_MINUTES) $(if $(SOAK_SEED),--seed $(SOAK_SEED))
+	@KORVANE_STRESS_SECONDS=$(SOAK_STRESS_SECONDS) $(BUILD_DIR)/tests/korvane_tests --gtest_filter='Stress*'
 
 clean:
 	@rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz

@@ -27,6 +27,7 @@ for t in $targets; do
     mkdir -p "$dir/corpus/$t" "$dir/artifacts/$t"
     corpora=("$dir/corpus/$t" "$dir/seeds/$t")
     [ -d "fuzz/corpus/$t" ] && corpora+=("fuzz/corpus/$t")
+    [ -d "tests/data/fuzz/$t" ] && corpora+=("tests/data/fuzz/$t") # inputs that once failed
     log="$dir/logs/$t.log"
 
     echo "== fuzz_$t for ${seconds} s (log: $log)"

@@ -41,3 +41,48 @@ TEST (Reliability, PreparingAgainKeepsOneSoundAndOneVoicePerNote)
     EXPECT_EQ (activeVoices (rig.proc.synth1), 1);
     EXPECT_EQ (activeVoices (rig.proc.synth2), 1);
 }
+
+// A released note must end after its release time even while its section's
+// envelope settings keep changing (a mapped envelope or LFO changes them every
+// block). The framework's envelope recomputes its release from the sustain
+// level on every change, so a note released above a low sustain level used to
+// hang on for minutes, and at sustain 0 it was cut dead at the first change.
+TEST (Reliability, AReleasedNoteEndsWhileItsEnvelopeSettingsChange)
+{
+    struct Case { const char* what; float sustain; };
+    for (const auto& c : { Case { "low sustain", 0.01f }, Case { "no sustain", 0.0f } })
+    {
+        SCOPED_TRACE (c.what);
+        ProcessorRig rig (48000.0, 256);
+        rig.set ("adsrTime", 0.5f);
+        rig.set ("synth1_attack", 0.0f);
+        rig.set ("synth1_decay", 0.9f);   // seconds of decay: released while still loud
+        rig.set ("synth1_sustain", c.sustain);
+        rig.set ("synth1_release", 0.1f); // about 0.46 s
+        rig.set ("synth2_volume", 0.0f);
+
+        rig.renderHeld ({ 60 }, 4800);
+
+        int block = 0;
+        const auto releaseWithChanges = [&] (int numSamples, bool noteOff)
+        {
+            return rig.render (numSamples, [&] (juce::MidiBuffer& midi, int start, int)
+            {
+                if (noteOff && start == 0)
+                    midi.addEvent (juce::MidiMessage::noteOff (1, 60), 0);
+
+                // as a mapped LFO would: a new decay setting every block
+                rig.set ("synth1_decay", (++block % 2) == 0 ? 0.9f : 0.89f);
+            });
+        };
+
+        const auto justAfter = releaseWithChanges (2400, true);
+        EXPECT_GT (AudioAnalysis::peak (justAfter.getReadPointer (0) + 1200, 1200), 0.01) << "cut instead of released";
+
+        releaseWithChanges (48000, false); // twice the release time
+        EXPECT_EQ (activeVoices (rig.proc.synth1), 0);
+
+        const auto after = releaseWithChanges (4800, false);
+        EXPECT_EQ (AudioAnalysis::peak (after.getReadPointer (0), after.getNumSamples()), 0.0);
+    }
+}

@@ -16,6 +16,7 @@ bool SynthVoice::canPlaySound (juce::SynthesiserSound* sound)
 void SynthVoice::startNote (int midiNoteNumber, float newVelocity, juce::SynthesiserSound*, int currentPitchWheelPosition)
 {
     velocity = newVelocity;
+    releasing = false;
     syncEnvelope();     // also moves the envelope to the voice's playback rate
     angle = 0.0;
 
@@ -35,6 +36,7 @@ void SynthVoice::stopNote (float, bool allowTailOff)
 
     syncEnvelope();
     adsr.noteOff();
+    releasing = true;
 }
 
 void SynthVoice::pitchWheelMoved (int newPitchWheelValue)
@@ -281,6 +283,7 @@ void SynthVoice::prepareToPlay (int rate)
 //==============================================================================
 void SynthVoice::startADSR() noexcept
 {
+    releasing = false;
     syncEnvelope();
     adsr.noteOn();
 }
@@ -289,10 +292,12 @@ void SynthVoice::stopADSR() noexcept
 {
     syncEnvelope();
     adsr.noteOff();
+    releasing = true;
 }
 
 void SynthVoice::resetADSR() noexcept
 {
+    releasing = false;
     syncEnvelope();
     adsr.reset();
     adsr.noteOn();
@@ -334,7 +339,14 @@ void SynthVoice::syncEnvelope() noexcept
         envelopeSampleRate = sampleRate;
     }
 
-    if (envelopeDirty.load (std::memory_order_relaxed) && envelopeDirty.exchange (false, std::memory_order_acquire))
+    // New settings make the framework's envelope recompute its release as if
+    // it had started at the sustain level: a note released above a low sustain
+    // would take far longer than its release time, and at sustain 0 it would
+    // be cut at once. So a releasing note keeps the settings it was released
+    // with, and the new ones wait for the next note.
+    const bool holdSettings = releasing && adsr.isActive();
+
+    if (! holdSettings && envelopeDirty.load (std::memory_order_relaxed) && envelopeDirty.exchange (false, std::memory_order_acquire))
         adsr.setParameters (getEnvelopeParameters());
     else if (rateChanged)
         adsr.setParameters (adsr.getParameters());

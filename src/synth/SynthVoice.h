@@ -149,6 +149,7 @@ private:
 
     std::atomic<bool> envelopeDirty { false };
     double envelopeSampleRate = 44100.0;                // the rate the envelope's steps were computed for
+    bool releasing = false;                             // between stopNote and the next startNote; as adsr
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (SynthVoice)
 };
