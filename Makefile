@@ -8,7 +8,7 @@ CMAKE_FLAGS ?=
 
 ARTEFACTS = $(BUILD_DIR)/Korvane_artefacts/$(BUILD_TYPE)
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench render install package clean
 
 all: build
 
@@ -31,6 +31,19 @@ bench: configure
 	@cmake -S . -B $(BUILD_DIR) -DKORVANE_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane_bench
 	@$(BUILD_DIR)/bench/korvane_bench
+
+# A short demo rendered offline from a MIDI file the project writes itself.
+DEMO_DIR = $(BUILD_DIR)/demo
+render: configure
+	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane-render korvane-make-demo-midi
+	@mkdir -p $(DEMO_DIR)
+	@$(BUILD_DIR)/tools/korvane-make-demo-midi $(DEMO_DIR)/demo.mid
+	@$(BUILD_DIR)/tools/korvane-render --midi $(DEMO_DIR)/demo.mid --out $(DEMO_DIR)/demo.wav \
+		--mod synth1_oscType=sawtooth_og --mod synth2_oscType=triangle_og \
+		--set synth1_unison=0.2 --set synth1_detune=0.15 --set synth2_tune=0.25 \
+		--set cutoff=0.45 --set res=0.3 --mod env1_mappedParam=cutoff --set env1_attack=0.2 \
+		--mod lfo1_mappedParam=synth1_pan --set lfo1_rate=0.75
+	@echo "Demo written to $(DEMO_DIR)/demo.wav (from $(DEMO_DIR)/demo.mid)"
 
 clean:
 	@rm -rf $(BUILD_DIR)
