@@ -5,7 +5,8 @@
 // them allocates on the audio thread).
 //
 //   S1  one note, one layer per oscillator, Sine OG
-//   S2  eight notes, unison 4 on both oscillators (64 voices), filter and overdrive on
+//   S2  eight notes, unison 4 on both oscillators (64 voices), filter and overdrive on,
+//       Sine OG as in the built-in patch
 //   S3  sixteen notes, 16 voices x 16 unison layers on both oscillators (512 voices),
 //       noise 0.5, Fourier Spec* (all five harmonics) and Sine Crush, envelope 1 on
 //       "cutoff", LFO 1 on "synth1_pan", overdrive, filter and limiter on
@@ -46,6 +47,7 @@ namespace Scenarios
     {
         p.setRateAndBufferSizeDetails (sampleRate, blockSize);
         p.prepareToPlay (sampleRate, blockSize);
+        p.replaceState (juce::String::fromUTF8 (kvAP::getDefaultPatchXml()));
 
         Scenario s { "", {}, 0 };
 
@@ -61,15 +63,12 @@ namespace Scenarios
         }
         else if (number == 2)
         {
+            // Everything not named stays as the built-in patch has it (Sine OG).
             s = { "S2", spreadNotes (8), 64 };
             set (p, "synth1_voices", countValue (8));
             set (p, "synth2_voices", countValue (8));
             set (p, "synth1_unison", countValue (4));
             set (p, "synth2_unison", countValue (4));
-            set (p, "synth1_detune", 0.2f);
-            set (p, "synth2_detune", 0.2f);
-            p.setModMapEntry ("synth1_oscType", "sawtooth_og");
-            p.setModMapEntry ("synth2_oscType", "square_og");
             set (p, "cutoff", 0.4f);
             set (p, "res", 0.4f);
             set (p, "fx_overdrive", 0.4f);
