@@ -9,9 +9,12 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <optional>
+
+#include <unistd.h>
 
 namespace
 {
@@ -41,7 +44,7 @@ namespace
         "  --tempo BPM           the play head reports this tempo with the transport playing\n"
         "                        (default: the MIDI file's tempo map; none with --notes)\n"
         "  --float               write 32-bit float samples\n"
-        "  --quiet               no progress bar\n"
+        "  --quiet               no progress bar (it is shown on a terminal for renders over 1 s)\n"
         "\n"
         "The last line on stdout reads:\n"
         "  seconds=... cpu_seconds=... realtime_factor=... peak_dbfs=... rms_dbfs=...\n";
@@ -294,7 +297,10 @@ namespace
         juce::MemoryBlock data;
         in.readIntoMemoryBlock (data, (ssize_t) cap);
 
-        if (! juce::CharPointer_UTF8::isValidString (static_cast<const char*> (data.getData()), (int) data.getSize()))
+        const auto* bytes = static_cast<const char*> (data.getData());
+        const auto hasNul = std::memchr (bytes, 0, data.getSize()) != nullptr;
+
+        if (hasNul || ! juce::CharPointer_UTF8::isValidString (bytes, (int) data.getSize()))
             bad (what + " " + file.getFullPathName() + " is not a text file");
 
         return data.toString();
@@ -564,7 +570,8 @@ namespace
             stream.release(); // the writer owns it now
         }
 
-        Progress progress (! o.quiet && expectedLength > (juce::int64) o.sampleRate, expectedLength);
+        // The bar redraws itself in place, which only makes sense on a terminal.
+        Progress progress (! o.quiet && isatty (STDERR_FILENO) && expectedLength > (juce::int64) o.sampleRate, expectedLength);
 
         juce::AudioBuffer<float> block (2, o.blockSize);
         juce::MidiBuffer midi;
