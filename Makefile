@@ -2,6 +2,7 @@
 # Debian machine (installing missing packages), build and run.
 
 BUILD_DIR ?= build
+PREFIX ?= /usr/local
 BUILD_TYPE ?= Release
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
@@ -31,6 +32,17 @@ bench: configure
 	@cmake -S . -B $(BUILD_DIR) -DKORVANE_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane_bench
 	@$(BUILD_DIR)/bench/korvane_bench
+
+# Installs the standalone app (as `korvane`), korvane-render, the desktop entry
+# and icon, the LV2 bundle under lib/lv2 and the VST3 bundle under lib/vst3.
+# PREFIX defaults to /usr/local; DESTDIR stages the tree elsewhere.
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+
+# A Debian package of the same tree under /usr, written into the build folder.
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
+	@ls $(BUILD_DIR)/*.deb
 
 # A short demo rendered offline from a MIDI file the project writes itself.
 DEMO_DIR = $(BUILD_DIR)/demo
