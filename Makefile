@@ -28,10 +28,12 @@ run: build
 test: build
 	@bash scripts/run-tests.sh $(BUILD_DIR)
 
+# Benchmarks: per-shape cost and the S1-S3 real-time factors (bench/RESULTS.md).
+BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 bench: configure
 	@cmake -S . -B $(BUILD_DIR) -DKORVANE_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane_bench
-	@$(BUILD_DIR)/bench/korvane_bench
+	@$(BUILD_DIR)/bench/korvane_bench $(BENCH_ARGS)
 
 # Installs the standalone app (as `korvane`), korvane-render, the desktop entry
 # and icon, the LV2 bundle under lib/lv2 and the VST3 bundle under lib/vst3.

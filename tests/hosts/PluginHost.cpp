@@ -161,7 +161,8 @@ namespace
 
         // Parameters.
         const auto params = ownParameters (*first);
-        check (params.size() == expectedParameters, "the plug-in has " + juce::String (params.size()) + " parameters, expected 80");
+        check (params.size() == expectedParameters, "the plug-in has " + juce::String (params.size()) + " parameters, expected 80 ("
+                                                    + juce::String (first->getParameters().size()) + " with the host's own)");
         check (findParameter (*first, "Cutoff") != nullptr && findParameter (*first, "Master Volume") != nullptr,
                "the parameters carry their names (Cutoff, Master Volume)");
 
