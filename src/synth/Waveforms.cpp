@@ -23,7 +23,10 @@
 // Fourier Spec) agree to within an ulp or two instead. This file is built
 // without floating-point contraction, so that both paths round alike.
 
-#if defined(__GNUC__) && ! defined(__clang__) && defined(__x86_64__) && defined(__linux__)
+// Sanitizer runtimes are not up yet when the loader runs the clones' resolvers,
+// so sanitizer builds use the baseline code only.
+#if defined(__GNUC__) && ! defined(__clang__) && defined(__x86_64__) && defined(__linux__) \
+    && ! defined(__SANITIZE_ADDRESS__) && ! defined(__SANITIZE_THREAD__)
  #define KORVANE_VECTOR_CLONES __attribute__ ((target_clones ("arch=x86-64-v3", "default")))
 #else
  #define KORVANE_VECTOR_CLONES
