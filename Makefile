@@ -9,7 +9,7 @@ CMAKE_FLAGS ?=
 
 ARTEFACTS = $(BUILD_DIR)/Korvane_artefacts/$(BUILD_TYPE)
 
-.PHONY: all deps configure build run test bench render install package clean test-asan test-tsan
+.PHONY: all deps configure build run test bench render install package clean test-asan test-tsan fuzz
 
 all: build
 
@@ -74,5 +74,12 @@ test-tsan: deps
 	@TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$(CURDIR)/tests/sanitizers/tsan.supp" \
 		bash scripts/run-tests.sh build-tsan
 
+# libFuzzer targets (clang, ASan + UBSan) in build-fuzz, each run for
+# FUZZ_SECONDS on seeds made from the program's own files.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@bash scripts/setup-deps.sh fuzz
+	@FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) bash scripts/run-fuzz.sh
+
 clean:
-	@rm -rf $(BUILD_DIR) build-asan build-tsan
+	@rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz

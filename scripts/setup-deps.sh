@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Korvane needs to build, test and run, when any is
 # missing. Idempotent and quiet when everything is already there.
+# `setup-deps.sh fuzz` also installs the compiler and runtime of `make fuzz`.
 set -euo pipefail
 
 packages=(
@@ -23,6 +24,11 @@ packages=(
     # installation and packaging: desktop entry check, CPack's Debian generator
     desktop-file-utils dpkg-dev file
 )
+
+if [ "${1:-}" = "fuzz" ]; then
+    # libFuzzer and the sanitizer runtimes come with clang
+    packages+=(clang-14 libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

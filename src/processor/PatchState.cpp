@@ -1,5 +1,6 @@
 #include "Notices.h"
 #include "OAStringTools.h"
+#include "OAXmlTools.h"
 #include "PluginProcessor.h"
 #include "Version.h"
 
@@ -7,14 +8,31 @@ namespace
 {
     /** A document is a patch when its root carries at least one PARAM child
         naming a parameter of the table; anything else (another program's XML,
-        an empty element) is refused rather than applied. */
+        an empty element) is refused rather than applied, and so is a document
+        that names an attribute twice (not XML; it would not reload as it was). */
     bool isPatchDocument (const juce::XmlElement& root, const ParamMan& table)
     {
+        if (OAXmlTools::hasDuplicateAttributes (root))
+            return false;
+
         for (auto* child : root.getChildWithTagNameIterator ("PARAM"))
             if (table.paramsById.count (child->getStringAttribute ("id")) > 0)
                 return true;
 
         return false;
+    }
+
+    /** The framework unpacks host state with String::fromUTF8, which checks
+        nothing, and parses it at once: the text is checked here first. */
+    bool hostStateTextIsSafeToParse (const void* data, int sizeInBytes)
+    {
+        if (data == nullptr || sizeInBytes <= 8)
+            return true; // too short to hold text; the framework refuses it
+
+        const auto storedLength = (int) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
+        const auto length = juce::jmin (sizeInBytes - 8, storedLength);
+
+        return length <= 0 || OAXmlTools::isSafeToParse (static_cast<const char*> (data) + 8, length);
     }
 }
 
@@ -56,7 +74,7 @@ void kvAP::getStateInformation (juce::MemoryBlock& destData)
 
 void kvAP::setStateInformation (const void* data, int sizeInBytes)
 {
-    auto xml = getXmlFromBinary (data, sizeInBytes);
+    auto xml = hostStateTextIsSafeToParse (data, sizeInBytes) ? getXmlFromBinary (data, sizeInBytes) : nullptr;
 
     if (xml == nullptr || ! isPatchDocument (*xml, paramMan))
     {
@@ -100,7 +118,7 @@ juce::ValueTree kvAP::loadModMaps (juce::ValueTree tree)
 
 juce::Result kvAP::replaceState (const juce::String& xmlText)
 {
-    const auto xml = juce::parseXML (xmlText);
+    const auto xml = OAXmlTools::parse (xmlText);
 
     if (xml == nullptr)
         return juce::Result::fail ("the file is not an XML document");

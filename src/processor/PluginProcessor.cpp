@@ -123,13 +123,16 @@ void kvAP::prepareToPlay (double sampleRate, int samplesPerBlock)
 {
     resetRenderValues();
 
-    // One new sound per section, shared by its layers; sounds are only removed at destruction.
+    // One sound per section, shared by its layers; sounds are only removed at
+    // destruction. The wrapper prepares again on every device restart, and a
+    // second sound would make every note start a voice per sound.
     for (auto* group : { &synth1, &synth2 })
     {
         juce::SynthesiserSound::Ptr sound (new SynthSound());
 
         for (auto& synth : group->synths)
-            synth->addSound (sound);
+            if (synth->getNumSounds() == 0)
+                synth->addSound (sound);
     }
 
     logStateReport ("Init Synth Post");
@@ -155,7 +158,8 @@ void kvAP::prepareToPlay (double sampleRate, int samplesPerBlock)
         juce::SynthesiserSound::Ptr sound (new SynthSound());
 
         for (auto& synth : group->synths)
-            synth->addSound (sound);
+            if (synth->getNumSounds() == 0)
+                synth->addSound (sound);
     }
 
     // LFO sections run at a hundredth of the audio rate, one voice per layer.

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+/** The message of the day: four texts that keep their built-in values until a
+    well-formed reply from the server replaces all four at once. */
+class OAMotdMessage
+{
+public:
+    juce::String headline { "motd" };
+    juce::String bodyText { "Can't reach OrbelAudio Servers..." };
+    juce::String moreInfoUrl { "https://orbelaudio.github.io/" };
+    juce::String tag { "unset" };
+
+    static constexpr int connectionTimeoutMs = 1000;
+
+    /** Takes a reply: only status 200 with a body of exactly four "|"-separated
+        fields (headline|text|link|tag, taken as they are, nothing trimmed)
+        replaces the texts. Returns whether it did. */
+    bool applyResponse (int statusCode, const juce::String& body);
+
+    /** Fetches url and applies the reply. Blocks for up to the connection
+        timeout plus the transfer; a failed fetch leaves the texts alone. */
+    void request (const juce::URL& url);
+};
