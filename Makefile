@@ -2,13 +2,14 @@
 # Debian machine (installing missing packages), build and run.
 
 BUILD_DIR ?= build
+PREFIX ?= /usr/local
 BUILD_TYPE ?= Release
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
 ARTEFACTS = $(BUILD_DIR)/Korvane_artefacts/$(BUILD_TYPE)
 
-.PHONY: all deps configure build run test bench clean test-asan test-tsan fuzz soak
+.PHONY: all deps configure build run test bench render install package clean test-asan test-tsan fuzz soak
 
 all: build
 
@@ -27,10 +28,36 @@ run: build
 test: build
 	@bash scripts/run-tests.sh $(BUILD_DIR)
 
+# Benchmarks: per-shape cost and the S1-S3 real-time factors (bench/RESULTS.md).
+BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 bench: configure
 	@cmake -S . -B $(BUILD_DIR) -DKORVANE_BUILD_BENCH=ON >/dev/null
 	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane_bench
-	@$(BUILD_DIR)/bench/korvane_bench
+	@$(BUILD_DIR)/bench/korvane_bench $(BENCH_ARGS)
+
+# Installs the standalone app (as `korvane`), korvane-render, the desktop entry
+# and icon, the LV2 bundle under lib/lv2 and the VST3 bundle under lib/vst3.
+# PREFIX defaults to /usr/local; DESTDIR stages the tree elsewhere.
+install: build
+	@DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR) --prefix "$(PREFIX)"
+
+# A Debian package of the same tree under /usr, written into the build folder.
+package: build
+	@cd $(BUILD_DIR) && cpack -G DEB
+	@ls $(BUILD_DIR)/*.deb
+
+# A short demo rendered offline from a MIDI file the project writes itself.
+DEMO_DIR = $(BUILD_DIR)/demo
+render: configure
+	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane-render korvane-make-demo-midi
+	@mkdir -p $(DEMO_DIR)
+	@$(BUILD_DIR)/tools/korvane-make-demo-midi $(DEMO_DIR)/demo.mid
+	@$(BUILD_DIR)/tools/korvane-render --midi $(DEMO_DIR)/demo.mid --out $(DEMO_DIR)/demo.wav \
+		--mod synth1_oscType=sawtooth_og --mod synth2_oscType=triangle_og \
+		--set synth1_unison=0.2 --set synth1_detune=0.15 --set synth2_tune=0.25 \
+		--set cutoff=0.45 --set res=0.3 --mod env1_mappedParam=cutoff --set env1_attack=0.2 \
+		--mod lfo1_mappedParam=synth1_pan --set lfo1_rate=0.75
+	@echo "Demo written to $(DEMO_DIR)/demo.wav (from $(DEMO_DIR)/demo.mid)"
 
 # The test suite under AddressSanitizer + UndefinedBehaviorSanitizer, and under
 # ThreadSanitizer, each in its own build folder.

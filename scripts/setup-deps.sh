@@ -18,6 +18,11 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     # headless display and audio for tests and `make run` on a machine without them
     xvfb xauth x11-apps x11-utils imagemagick jackd2 sox
+    # real plug-in hosts and JACK clients for the host tests (jack_midiseq,
+    # jack_rec and jack_lsp come with jackd2), script(1) for the terminal test
+    jalv bsdutils
+    # installation and packaging: desktop entry check, CPack's Debian generator
+    desktop-file-utils dpkg-dev file
 )
 
 if [ "${1:-}" = "fuzz" ]; then

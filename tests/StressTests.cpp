@@ -74,6 +74,7 @@ TEST (Stress, AudioAndMessageThreadsShareTheEngine)
                 }
             }
 
+            const auto limitedBefore = p.apvts.getRawParameterValue ("limiter")->load() > 0.5f;
             const auto start = std::chrono::steady_clock::now();
             p.processBlock (buffer, midi);
             const auto ms = std::chrono::duration<double, std::milli> (std::chrono::steady_clock::now() - start).count();
@@ -81,13 +82,16 @@ TEST (Stress, AudioAndMessageThreadsShareTheEngine)
             if (ms > longestBlockMs)
                 longestBlockMs = ms;
 
+            // Full scale is only promised while the limiter is on for the whole block.
+            const auto limited = limitedBefore && p.apvts.getRawParameterValue ("limiter")->load() > 0.5f;
+
             for (int c = 0; c < 2; ++c)
                 for (int i = 0; i < n; ++i)
                 {
                     const auto x = buffer.getSample (c, i);
                     if (! std::isfinite (x))
                         ++nonFinite;
-                    else if (std::abs (x) > 1.0f)
+                    else if (limited && std::abs (x) > 1.0f)
                         ++badSamples;
                 }
 
@@ -135,10 +139,23 @@ TEST (Stress, AudioAndMessageThreadsShareTheEngine)
             p.getStateInformation (state);
             p.setStateInformation (state.getData(), (int) state.getSize());
         }
-        else if (choice < 96)
+        else if (choice < 95)
         {
             EXPECT_TRUE (p.replaceState (limitedInitPatch).wasOk());
             p.updateOscTypes();
+        }
+        else if (choice < 96)
+        {
+            // The patch operations the screens use.
+            switch (random.nextInt (4))
+            {
+                case 0:  p.savePatch ("stress.kvn"); break;
+                case 1:  p.loadPatch ("stress.kvn"); p.updateOscTypes(); break;
+                case 2:  p.randomizePatch(); p.updateOscTypes(); break;
+                default: p.loadDefaultPatch ("Init[OA]"); p.updateOscTypes(); break;
+            }
+
+            rig.set ("limiter", 1.0f);
         }
         else
         {

@@ -1,11 +1,11 @@
 #include "Notices.h"
+#include "OAStringTools.h"
 #include "OAXmlTools.h"
 #include "PluginProcessor.h"
+#include "Version.h"
 
 namespace
 {
-    const char* const programVersion = "25.9.26";
-
     /** A document is a patch when its root carries at least one PARAM child
         naming a parameter of the table; anything else (another program's XML,
         an empty element) is refused rather than applied, and so is a document
@@ -44,7 +44,7 @@ std::unique_ptr<juce::XmlElement> kvAP::buildPatchData()
         return nullptr;
 
     xml->setAttribute ("patchName", patchName);
-    xml->setAttribute ("version", programVersion);
+    xml->setAttribute ("version", Korvane::versionText);
 
     for (const auto& [key, value] : modMap)
         xml->setAttribute (key, value);
@@ -69,6 +69,7 @@ void kvAP::getStateInformation (juce::MemoryBlock& destData)
     }
 
     Notices::show ("Uhh..", "There was an issue getting state data.", "Bummer...");
+    logStateReport ("getStateInformation Bug");
 }
 
 void kvAP::setStateInformation (const void* data, int sizeInBytes)
@@ -78,6 +79,7 @@ void kvAP::setStateInformation (const void* data, int sizeInBytes)
     if (xml == nullptr || ! isPatchDocument (*xml, paramMan))
     {
         Notices::show ("Uhh..", "There was an issue setting state data.", "Bummer...");
+        logStateReport ("setStateInformation Bug");
         return;
     }
 
@@ -94,6 +96,14 @@ void kvAP::setStateInformation (const void* data, int sizeInBytes)
     modMapChanged();
     apvts.replaceState (juce::ValueTree::fromXml (*xml));
     updateOscTypes();
+
+    // The tree hands out the new values in id order, so settings that depend
+    // on others (detune and volume are shared out by the unison count) may
+    // have been applied too early.
+    // Re-apply everything in table order, as a patch load does; before the
+    // first prepareToPlay the engine takes nothing yet.
+    if (! bulkUpdate)
+        updateAllParams();
 }
 
 juce::ValueTree kvAP::loadModMaps (juce::ValueTree tree)
@@ -136,4 +146,22 @@ void kvAP::setModMapEntry (const juce::String& key, const juce::String& value)
 {
     modMap[key] = value;
     modMapChanged();
+}
+
+//==============================================================================
+bool kvAP::isVersionMismatch (const juce::String& documentVersion)
+{
+    // Compared as text, piece by piece, as the version check always has:
+    // "25.10" counts as older than "25.9". The third piece never matters.
+    const auto ours = OAStringTools::split (Korvane::versionText, ".");
+    const auto theirs = OAStringTools::split (documentVersion, ".");
+
+    // A missing piece reads as empty text.
+    return ours[0] > theirs[0] || ours[1] > theirs[1];
+}
+
+juce::String kvAP::versionMismatchText (const juce::String& documentVersion)
+{
+    return "This patch was made with version " + documentVersion + " of the plugin. You are using version "
+         + Korvane::versionText + ". So this patch might not work as expected!";
 }

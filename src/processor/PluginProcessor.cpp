@@ -5,6 +5,12 @@
 //==============================================================================
 kvAP::kvAP()
     : juce::AudioProcessor (BusesProperties().withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
+      settings ("Korvane", { { "updates", "true" },
+                             { "patchLocation", "__default__" },
+                             { "motdTag", "x" },
+                             { "initLog", "true" },
+                             { "startupMsg", "true" },
+                             { "showBgVis", "true" } }),
       apvts (*this, nullptr, "state", paramMan.buildParamLayout())
 {
     renderValues.reset();
@@ -61,6 +67,27 @@ kvAP::kvAP()
 
     for (const auto& p : paramMan.params)
         apvts.addParameterListener (p.paramId, this);
+
+    // Last, because the settings may move the patch folder.
+    settings.load (fileIO);
+    applyPatchLocation();
+}
+
+void kvAP::applyPatchLocation()
+{
+    auto& location = settings.values.at ("patchLocation");
+
+    if (location == "__default__")
+        return;
+
+    // Only a full path names a folder; anything else (a hand-edited file,
+    // an empty value) would resolve against the working directory.
+    const auto isFullPath = location.startsWithChar ('/') || location == "~" || location.startsWith ("~/");
+
+    if (isFullPath)
+        fileIO.productFolder = juce::File (location);
+    else
+        location = fileIO.productFolder.getFullPathName();
 }
 
 kvAP::~kvAP()
@@ -107,6 +134,8 @@ void kvAP::prepareToPlay (double sampleRate, int samplesPerBlock)
             if (synth->getNumSounds() == 0)
                 synth->addSound (sound);
     }
+
+    logStateReport ("Init Synth Post");
 
     const auto audioRate = (float) sampleRate;
 

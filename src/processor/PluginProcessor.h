@@ -1,5 +1,8 @@
 #pragma once
 
+#include "BugReporter.h"
+#include "OAFileIO.h"
+#include "OASettings.h"
 #include "ParamMan.h"
 #include "RenderValues.h"
 #include "ScopeFifo.h"
@@ -103,6 +106,27 @@ public:
         when the text is not a patch document. */
     juce::Result replaceState (const juce::String& xmlText);
 
+    /** True when a document of that version should warn the user: its first
+        or second piece is smaller, as text, than ours. */
+    static bool isVersionMismatch (const juce::String& documentVersion);
+    static juce::String versionMismatchText (const juce::String& documentVersion);
+
+    // Patch operations (message thread). The callers push the oscillator
+    // types into the voices afterwards (updateOscTypes).
+    /** Writes the current sound as fileName (name + ".kvn") into the patch
+        folder. Returns false, with a notice and without touching any file,
+        when the name leaves the folder, no document can be built or the
+        write fails. */
+    bool savePatch (juce::String fileName);
+    void loadPatch (juce::String fileName, bool unused = false);
+    void loadDefaultPatch (juce::String name, bool unused = false);
+    void randomizePatch();
+
+    // Diagnostics
+    void logReport (juce::String text);
+    void logStateReport (juce::String label);
+    juce::File writeReport (juce::String kind);
+
     // Modulation
     void updateLFO (const juce::String& prefix, float value);
     void updateCurrentTimeInfoFromHost();
@@ -120,6 +144,8 @@ public:
     juce::SpinLock positionLock;
     juce::AudioPlayHead::CurrentPositionInfo lastPosInfo;
 
+    OASettings settings;
+
     ParamMan paramMan;
     juce::AudioProcessorValueTreeState apvts;
 
@@ -135,6 +161,8 @@ public:
     std::map<juce::String, juce::String> modMapNames;
     WaveManager waveManager;
 
+    OAFileIO fileIO;
+
     std::unordered_map<juce::String, juce::String> builtInPatches;
     juce::String defaultPatchXml;
 
@@ -144,6 +172,8 @@ public:
     std::array<int, 2> historyWritePos { 0, 0 };
     bool historyFull = false;
     int sampleRateInt = 0;
+
+    BugReporter bugReporter { true, true };
 
     std::atomic<int> activeNotes { 0 };
     std::atomic<float> filterCutoff { 0.0f }, filterResonance { 0.1f }, filterQMaxValue { 0.5f }, overdriveAmount { 0.0f };
@@ -231,6 +261,7 @@ private:
     void applyPendingFilterCoefficients();
     void applyPendingOverdriveSettings();
     void feedHistory (const juce::AudioBuffer<float>& buffer);
+    void applyPatchLocation();
 
     std::vector<DispatchEntry> dispatchTable;                 // in table order
     std::map<juce::String, int> dispatchIndexById;

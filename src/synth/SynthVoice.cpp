@@ -77,21 +77,156 @@ void SynthVoice::renderNextBlock (juce::AudioBuffer<float>& outputBuffer, int st
     const float target1 = load (params[0]);
     const float target2 = load (params[1]);
     const float noiseAmount = load (noise);
+    auto* wave = currentWave.load (std::memory_order_relaxed);
 
     const int numChannels = outputBuffer.getNumChannels();
     float* const* channels = outputBuffer.getArrayOfWritePointers();
     const float panNow = load (pan);
     const float gain0 = panGain (panNow, 0), gain1 = panGain (panNow, 1), otherGain = panGain (panNow, 2);
 
-    for (int i = 0; i < numSamples; ++i)
-    {
-        const float s = buildSample (target1, target2, noiseAmount);
-        auto v = ampFactor * s;
-        v = v * adsr.getNextSample();
+    // The block goes through in passes: the phases, the smoothed shape
+    // parameters, the shape's samples and the envelope each in a loop of
+    // their own, then one pass adds the result into the channels. Per sample
+    // this is the same arithmetic as buildCurrentSample() and applyADSR().
+    constexpr int pass = 128;
+    double phases[pass];
+    float p1[pass], p2[pass], shape[pass], env[pass];
 
-        for (int ch = numChannels; --ch >= 0;)
-            channels[ch][startSample + i] += v * (ch == 0 ? gain0 : (ch == 1 ? gain1 : otherGain));
+    for (int done = 0; done < numSamples; done += pass)
+    {
+        const int n = std::min (pass, numSamples - done);
+
+        fillPhases (angle, angleDelta, phases, n);
+
+        const bool constant1 = smoothBlock (param1Smoother, target1, p1, n);
+        const bool constant2 = smoothBlock (param2Smoother, target2, p2, n);
+
+        if (wave != nullptr)
+            wave->renderBlock (phases, p1, p2, constant1 && constant2, noiseAmount, shape, n);
+        else
+            std::fill (shape, shape + n, 0.0f);
+
+        fillEnvelope (env, n);
+
+        for (int i = 0; i < n; ++i)
+            env[i] = ampFactor * shape[i] * env[i];
+
+        const int at = startSample + done;
+
+        if (numChannels == 2 && gain0 == 1.0f && gain1 == 1.0f)
+        {
+            auto* left = channels[0] + at;
+            auto* right = channels[1] + at;
+
+            for (int i = 0; i < n; ++i)
+            {
+                right[i] += env[i];
+                left[i] += env[i];
+            }
+        }
+        else
+        {
+            for (int ch = numChannels; --ch >= 0;)
+            {
+                auto* out = channels[ch] + at;
+                const float gain = ch == 0 ? gain0 : (ch == 1 ? gain1 : otherGain);
+
+                for (int i = 0; i < n; ++i)
+                    out[i] += env[i] * gain;
+            }
+        }
     }
+}
+
+void SynthVoice::fillEnvelope (float* out, int n) noexcept
+{
+    // An envelope step that leaves the level where it was (sustain, idle, or
+    // a stage too slow to move the float) changes nothing inside the
+    // envelope either, so every later step would give that level again: the
+    // rest of the pass is filled without stepping.
+    if (n <= 0)
+        return;
+
+    float previous = adsr.getNextSample();
+    out[0] = previous;
+    int i = 1;
+
+    for (; i < n; ++i)
+    {
+        const float level = adsr.getNextSample();
+        out[i] = level;
+
+        if (level == previous)
+        {
+            ++i;
+            break;
+        }
+
+        previous = level;
+    }
+
+    std::fill (out + i, out + n, previous);
+}
+
+void SynthVoice::fillPhases (double& angle, double delta, double* out, int n) noexcept
+{
+    // Within one binade of the angle every step rounds alike: the sum moves by
+    // the multiple of the binade's ulp nearest to delta (unless delta lies
+    // exactly half-way between two, where ties to even alternate). Then
+    // angle + i * step is exact and equals the running sum, and the loop needs
+    // no chain of dependent additions.
+    if (n >= 8 && angle > 0.0 && delta >= 0.0 && angle < 1.0e300)
+    {
+        int exponent = 0;
+        std::frexp (angle, &exponent);                        // angle in [2^(e-1), 2^e)
+        const double top = std::ldexp (1.0, exponent);
+        const double halfUlp = std::ldexp (1.0, exponent - 54);
+        const double step = (angle + delta) - angle;         // exact (Sterbenz)
+        const double end = angle + (double) n * step;
+
+        if (std::abs (delta - step) != halfUlp && end < top)
+        {
+            for (int i = 0; i < n; ++i)
+                out[i] = angle + (double) i * step;
+
+            angle = end;
+            return;
+        }
+    }
+
+    for (int i = 0; i < n; ++i)
+    {
+        out[i] = angle;
+        angle += delta;
+    }
+}
+
+bool SynthVoice::smoothBlock (Smoother& s, float target, float* out, int n) noexcept
+{
+    if (n <= 0)
+        return true;
+
+    if (! s.enabled || s.pending || (int) (s.rate * 0.5) < 5)
+    {
+        // These cases give the target itself (and leave the value there).
+        const float v = smooth (s, target);
+        std::fill (out, out + n, v);
+        return true;
+    }
+
+    const double steps = (double) (int) (s.rate * 0.5);
+
+    // A value the next step cannot move stays where it is for good.
+    if (s.value + ((double) target - s.value) * 5.0 / steps == s.value)
+    {
+        std::fill (out, out + n, (float) s.value);
+        return true;
+    }
+
+    for (int i = 0; i < n; ++i)
+        out[i] = smooth (s, target);
+
+    return false;
 }
 
 float SynthVoice::getPanFactor (int channel) const noexcept

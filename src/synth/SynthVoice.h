@@ -88,6 +88,9 @@ public:
         base frequency). */
     void calcDelta() noexcept;
 
+    /** The phases of n samples from angle on, each the running sum angle += delta, bit for bit. */
+    static void fillPhases (double& angle, double delta, double* out, int n) noexcept;
+
     /** One sample of the shape with smoothed parameters; advances the phase. */
     float buildCurrentSample() noexcept;
 
@@ -142,9 +145,15 @@ private:
     static float load (const std::atomic<float>& field) noexcept      { return field.load (std::memory_order_relaxed); }
 
     static float smooth (Smoother&, float target) noexcept;
+
+    /** n smoothing steps into out; true when they all gave the same value. */
+    static bool smoothBlock (Smoother&, float target, float* out, int n) noexcept;
     static float panGain (float panPosition, int channel) noexcept;
     float buildSample (float target1, float target2, float noiseAmount) noexcept;
     void syncEnvelope() noexcept;
+
+    /** n envelope steps into out, exactly as n calls of adsr.getNextSample(). */
+    void fillEnvelope (float* out, int n) noexcept;
     void silence() noexcept;
 
     std::atomic<bool> envelopeDirty { false };

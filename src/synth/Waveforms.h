@@ -2,7 +2,8 @@
 
 #include "Waveform.h"
 
-/** The built-in oscillator shapes. Each one overrides wave() only; names, ids,
+/** The built-in oscillator shapes. Each one overrides wave() and its block
+    version renderBlock(), which gives the same samples faster; names, ids,
     sections and parameter flags are given to them by WaveManager. */
 namespace Waveforms
 {
@@ -12,6 +13,8 @@ namespace Waveforms
     {                                                                  \
     public:                                                            \
         float wave (double phase, float* params, float noise) override; \
+        void renderBlock (const double* phases, const float* p1, const float* p2, \
+                          bool paramsConstant, float noise, float* out, int n) override; \
     };
 
 KORVANE_DECLARE_WAVEFORM (SineOG)

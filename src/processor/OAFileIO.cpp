@@ -1,0 +1,190 @@
+#include "OAFileIO.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+    bool writeAll (int fd, const char* data, size_t numBytes)
+    {
+        while (numBytes > 0)
+        {
+            const auto written = ::write (fd, data, numBytes);
+
+            if (written < 0)
+            {
+                if (errno == EINTR)
+                    continue;
+
+                return false;
+            }
+
+            if (written == 0)
+                return false;
+
+            data += written;
+            numBytes -= (size_t) written;
+        }
+
+        return true;
+    }
+
+    /** Makes a rename in the folder survive a power cut; failure only costs durability. */
+    void syncFolder (const juce::File& folder)
+    {
+        const auto fd = ::open (folder.getFullPathName().toRawUTF8(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+
+        if (fd >= 0)
+        {
+            ::fsync (fd);
+            ::close (fd);
+        }
+    }
+
+    /** A hidden sibling that no "*.kvn" or "*.oasettings" search picks up. */
+    juce::File temporarySiblingOf (const juce::File& file, int attempt)
+    {
+        static std::atomic<unsigned int> counter { 0 };
+        const auto tag = juce::String::toHexString ((juce::int64) ::getpid()) + "-"
+                       + juce::String::toHexString ((int) counter.fetch_add (1)) + "-"
+                       + juce::String (attempt);
+        return file.getSiblingFile ("." + file.getFileName() + "." + tag + ".part");
+    }
+}
+
+OAFileIO::OAFileIO()
+    : makerFolder (juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile ("OrbelAudio")),
+      productFolder (makerFolder.getChildFile ("Korvane"))
+{
+}
+
+juce::String OAFileIO::withCrLf (const juce::String& text)
+{
+    return text.replace ("\r\n", "\n").replace ("\r", "\n").replace ("\n", "\r\n");
+}
+
+OAFileIO::ReadResult OAFileIO::readTextFile (const juce::File& file, juce::int64 maxBytes)
+{
+    ReadResult result;
+
+    if (file == juce::File())
+        return result;
+
+    // Non-blocking open: a FIFO must not stall the message thread. Only
+    // regular files are read at all.
+    const auto fd = ::open (file.getFullPathName().toRawUTF8(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+
+    if (fd < 0)
+        return result;
+
+    struct stat info {};
+
+    if (::fstat (fd, &info) != 0 || ! S_ISREG (info.st_mode))
+    {
+        ::close (fd);
+        return result;
+    }
+
+    if ((juce::int64) info.st_size > maxBytes)
+    {
+        ::close (fd);
+        result.status = ReadStatus::tooLarge;
+        return result;
+    }
+
+    // The size may change under us (or lie, for special files), so the read
+    // itself is bounded too.
+    juce::MemoryBlock data ((size_t) maxBytes + 1);
+    size_t numRead = 0;
+
+    while (numRead < data.getSize())
+    {
+        const auto got = ::read (fd, static_cast<char*> (data.getData()) + numRead, data.getSize() - numRead);
+
+        if (got < 0 && errno == EINTR)
+            continue;
+
+        if (got <= 0)
+            break;
+
+        numRead += (size_t) got;
+    }
+
+    ::close (fd);
+
+    if ((juce::int64) numRead > maxBytes)
+    {
+        result.status = ReadStatus::tooLarge;
+        return result;
+    }
+
+    auto* bytes = static_cast<const char*> (data.getData());
+
+    if (numRead > 0 && (std::memchr (bytes, 0, numRead) != nullptr
+                         || ! juce::CharPointer_UTF8::isValidString (bytes, (int) numRead)))
+    {
+        result.status = ReadStatus::notText;
+        return result;
+    }
+
+    if (numRead >= 3 && juce::CharPointer_UTF8::isByteOrderMark (bytes))
+    {
+        bytes += 3;
+        numRead -= 3;
+    }
+
+    result.status = ReadStatus::ok;
+    result.text = juce::String::fromUTF8 (bytes, (int) numRead);
+    return result;
+}
+
+bool OAFileIO::writeTextFileAtomically (const juce::File& file, const juce::String& text)
+{
+    if (file == juce::File() || file.isDirectory())
+        return false;
+
+    const auto folder = file.getParentDirectory();
+
+    if (! folder.createDirectory().wasOk())
+        return false;
+
+    const auto content = withCrLf (text);
+    const auto* data = content.toRawUTF8();
+    const auto numBytes = content.getNumBytesAsUTF8();
+
+    for (int attempt = 0; attempt < 5; ++attempt)
+    {
+        const auto temp = temporarySiblingOf (file, attempt);
+        const auto tempPath = temp.getFullPathName();
+        const auto fd = ::open (tempPath.toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+
+        if (fd < 0)
+        {
+            if (errno == EEXIST)
+                continue;
+
+            return false;
+        }
+
+        auto ok = writeAll (fd, data, numBytes);
+        ok = ok && ::fsync (fd) == 0;
+        ok = (::close (fd) == 0) && ok;
+        ok = ok && ::rename (tempPath.toRawUTF8(), file.getFullPathName().toRawUTF8()) == 0;
+
+        if (! ok)
+        {
+            ::unlink (tempPath.toRawUTF8());
+            return false;
+        }
+
+        syncFolder (folder);
+        return true;
+    }
+
+    return false;
+}

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+/** The two folders all of the program's files live in, and the one way the
+    program reads and writes its small text files. */
+struct OAFileIO
+{
+    /** home / "OrbelAudio" and home / "OrbelAudio" / "Korvane". */
+    OAFileIO();
+
+    juce::File makerFolder;
+    juce::File productFolder; // the patch folder
+
+    //==============================================================================
+    /** Patch and settings files are a few kilobytes; nothing larger is read. */
+    static constexpr juce::int64 maxTextFileBytes = 256 * 1024;
+
+    enum class ReadStatus
+    {
+        ok,
+        missing,  // no such regular file (or it cannot be opened)
+        tooLarge, // more than maxTextFileBytes
+        notText   // not UTF-8 text (binary data, NUL bytes)
+    };
+
+    struct ReadResult
+    {
+        ReadStatus status = ReadStatus::missing;
+        juce::String text; // empty unless status is ok; a leading byte-order mark is dropped
+    };
+
+    /** Reads a small UTF-8 text file, never more than maxBytes (plus one, to
+        tell that it is larger). Only regular files are opened, so a FIFO or a
+        device can't block or flood the caller. */
+    static ReadResult readTextFile (const juce::File& file, juce::int64 maxBytes = maxTextFileBytes);
+
+    /** Replaces the file's content with the text as UTF-8 without byte-order
+        mark, every line end "\r\n". The text goes to a temporary file next to
+        the target first, which then replaces the target in one rename, so the
+        old file stays whole when the write fails part way (full disk, crash).
+        Missing parent folders are created. Returns false (and leaves the
+        target untouched) on any failure. */
+    static bool writeTextFileAtomically (const juce::File& file, const juce::String& text);
+
+    /** The text with every line end as "\r\n" (lone "\n" and "\r" included). */
+    static juce::String withCrLf (const juce::String& text);
+};
