@@ -5,6 +5,7 @@
 // functions, so a fixture fails there exactly as it failed under the fuzzer.
 // Each function returns an empty text when everything held, otherwise what broke.
 
+#include "MidiScore.h"
 #include "processor/PluginProcessor.h"
 #include "ui/OAMotdMessage.h"
 
@@ -196,5 +197,156 @@ namespace FuzzHarness
         }
 
         return {};
+    }
+
+    /** Settings file text through the real load path: a processor is made
+        with the file in place (its constructor reads the settings and moves
+        the patch folder). Then every key is still there with a usable value,
+        and what it saves reads back the same. */
+    inline juce::String runSettingsText (const std::uint8_t* data, size_t size)
+    {
+        const auto file = OAFileIO().makerFolder.getChildFile ("Korvane.oasettings");
+        file.getParentDirectory().createDirectory();
+
+        if (! file.replaceWithData (data, size))
+            return "cannot write the settings file for the input";
+
+        // Later processors in the same process must not read it.
+        struct RemoveWhenDone
+        {
+            juce::File file;
+            ~RemoveWhenDone() { file.deleteFile(); }
+        } removeWhenDone { file };
+
+        kvAP p;
+        const auto& values = p.settings.values;
+        const juce::StringArray expectedKeys { "initLog", "motdTag", "patchLocation", "showBgVis", "startupMsg", "updates" };
+        juce::StringArray keys;
+
+        for (const auto& entry : values)
+            keys.add (entry.first);
+
+        if (keys != expectedKeys)
+            return "the settings keys became " + keys.joinIntoString (",");
+
+        for (const auto& key : expectedKeys)
+            juce::ignoreUnused (p.settings.getBool (key));
+
+        const auto location = values.at ("patchLocation");
+
+        if (! (location.startsWithChar ('/') || location == "~" || location.startsWith ("~/")))
+            return "patchLocation " + location.quoted() + " is not a full path";
+
+        if (p.fileIO.productFolder != juce::File (location))
+            return "the patch folder " + p.fileIO.productFolder.getFullPathName().quoted()
+                   + " is not patchLocation " + location.quoted();
+
+        if (! p.settings.save (p.fileIO))
+            return "the settings could not be saved";
+
+        OASettings reread ("Korvane", { { "initLog", "?" }, { "motdTag", "?" }, { "patchLocation", "?" },
+                                        { "showBgVis", "?" }, { "startupMsg", "?" }, { "updates", "?" } });
+        reread.load (p.fileIO);
+
+        for (const auto& [key, value] : values)
+            if (reread.values.at (key) != value)
+                return key + " was saved as " + value.quoted() + " and read back as " + reread.values.at (key).quoted();
+
+        return {};
+    }
+
+    /** A standard MIDI file through the renderer's reading. A file it takes
+        must give events in time order within the length limit and a sane
+        tempo map; its events are then played through a processor with the
+        file's play head: the first blocks at their real times, everything
+        later squeezed into one block at the last event's time, so every
+        message and every tempo is heard without rendering the whole file. */
+    inline juce::String runMidiFile (kvAP& p, const std::uint8_t* data, size_t size)
+    {
+        juce::MemoryInputStream in (data, size, false);
+        MidiScore score;
+        const auto read = readMidiScore (in, sampleRate, score);
+
+        if (read.failed())
+        {
+            if (read.getErrorMessage().isEmpty())
+                return "a refused file gave no reason";
+
+            if (! score.events.empty())
+                return "a refused file left events behind";
+
+            return {};
+        }
+
+        if (score.events.empty())
+            return "an accepted file has no events";
+
+        const auto maxSample = (juce::int64) std::llround (MidiScoreLimits::maxSeconds * sampleRate);
+
+        for (size_t i = 0; i < score.events.size(); ++i)
+        {
+            const auto& e = score.events[i];
+
+            if (e.sample < 0 || e.sample > maxSample || (i > 0 && e.sample < score.events[i - 1].sample))
+                return "event " + juce::String ((int) i) + " is at sample " + juce::String (e.sample);
+
+            if (e.message.isMetaEvent() || e.message.isSysEx())
+                return "event " + juce::String ((int) i) + " is not a channel event";
+        }
+
+        for (size_t i = 0; i < score.tempo.segments.size(); ++i)
+        {
+            const auto& s = score.tempo.segments[i];
+
+            if (! (std::isfinite (s.bpm) && s.bpm > 0.0 && std::isfinite (s.startPpq) && s.startSeconds >= 0.0)
+                || (i > 0 && s.startSeconds <= score.tempo.segments[i - 1].startSeconds))
+                return "tempo segment " + juce::String ((int) i) + " is " + juce::String (s.startSeconds) + " s, "
+                       + juce::String (s.bpm) + " bpm";
+        }
+
+        RenderPlayHead playHead (score.tempo, sampleRate);
+        p.setPlayHead (&playHead);
+
+        juce::AudioBuffer<float> buffer (p.getTotalNumOutputChannels(), blockSize);
+        juce::MidiBuffer midi;
+        constexpr int realTimeBlocks = 6, tailBlocks = 3;
+        size_t next = 0;
+        juce::int64 position = 0;
+        juce::String failure;
+
+        for (int b = 0; b < realTimeBlocks + 1 + tailBlocks && failure.isEmpty(); ++b, position += blockSize)
+        {
+            buffer.clear();
+            midi.clear();
+
+            if (b < realTimeBlocks)
+            {
+                for (; next < score.events.size() && score.events[next].sample < position + blockSize; ++next)
+                    midi.addEvent (score.events[next].message, (int) (score.events[next].sample - position));
+            }
+            else if (b == realTimeBlocks && next < score.events.size())
+            {
+                const auto remaining = score.events.size() - next;
+                position = juce::jmax (position, score.events.back().sample);
+
+                for (size_t i = 0; next < score.events.size(); ++i, ++next)
+                    midi.addEvent (score.events[next].message, (int) (i * (size_t) blockSize / remaining));
+            }
+
+            playHead.setPosition (position);
+            p.processBlock (buffer, midi);
+
+            for (int c = 0; c < buffer.getNumChannels() && failure.isEmpty(); ++c)
+                for (int i = 0; i < buffer.getNumSamples(); ++i)
+                    if (! std::isfinite (buffer.getSample (c, i)))
+                    {
+                        failure = "sample " + juce::String (i) + " of channel " + juce::String (c)
+                                  + " in block " + juce::String (b) + " is not finite";
+                        break;
+                    }
+        }
+
+        p.setPlayHead (nullptr);
+        return failure;
     }
 }

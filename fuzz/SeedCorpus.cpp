@@ -77,6 +77,89 @@ namespace
 
         p.patchName = juce::String::fromUTF8 ("Edited \xc3\xa9 <&>");
     }
+
+    juce::MemoryBlock midiFileBytes (const juce::MidiFile& file, int type)
+    {
+        juce::MemoryOutputStream out;
+
+        if (! file.writeTo (out, type))
+        {
+            std::cerr << "cannot write a MIDI file" << std::endl;
+            std::exit (1);
+        }
+
+        return out.getMemoryBlock();
+    }
+
+    void writeMidi (const juce::File& f, const juce::MidiFile& file, int type)
+    {
+        const auto bytes = midiFileBytes (file, type);
+        write (f, bytes.getData(), bytes.getSize());
+    }
+
+    /** MIDI files with every kind of event the renderer passes on: notes,
+        pitch bend, controllers (sustain, all notes off), program change,
+        aftertouch, SysEx, and tempo changes, in musical and SMPTE timing. */
+    void writeMidiSeeds (const juce::File& dir)
+    {
+        using M = juce::MidiMessage;
+        juce::MidiMessageSequence tempo, notes, other;
+        tempo.addEvent (M::timeSignatureMetaEvent (3, 4), 0);
+        tempo.addEvent (M::tempoMetaEvent (500000), 0);
+        tempo.addEvent (M::tempoMetaEvent (250000), 384);
+        tempo.addEvent (M::tempoMetaEvent (1), 768);        // the fastest a file can ask for
+        tempo.addEvent (M::tempoMetaEvent (0xffffff), 800); // and the slowest
+
+        for (int i = 0; i < 8; ++i)
+        {
+            notes.addEvent (M::noteOn (1 + (i % 3), 48 + i * 5, (juce::uint8) (20 + i * 13)), i * 48.0);
+            notes.addEvent (M::noteOff (1 + (i % 3), 48 + i * 5), i * 48.0 + 90.0);
+        }
+
+        notes.addEvent (M::noteOn (1, 60, (juce::uint8) 0), 500); // a note-on meaning note-off
+        other.addEvent (M::pitchWheel (1, 0), 10);
+        other.addEvent (M::pitchWheel (1, 16383), 60);
+        other.addEvent (M::controllerEvent (1, 64, 127), 100);
+        other.addEvent (M::controllerEvent (1, 64, 0), 200);
+        other.addEvent (M::controllerEvent (1, 1, 99), 210);
+        other.addEvent (M::programChange (1, 5), 220);
+        other.addEvent (M::aftertouchChange (1, 60, 80), 230);
+        other.addEvent (M::channelPressureChange (1, 90), 240);
+        const juce::uint8 sysex[] = { 0x7e, 0x7f, 0x09, 0x01 };
+        other.addEvent (M::createSysExMessage (sysex, (int) sizeof (sysex)), 250);
+        other.addEvent (M::allNotesOff (1), 700);
+
+        juce::MidiFile musical;
+        musical.setTicksPerQuarterNote (96);
+        musical.addTrack (tempo);
+        musical.addTrack (notes);
+        musical.addTrack (other);
+        writeMidi (dir.getChildFile ("three-tracks.mid"), musical, 1);
+
+        juce::MidiMessageSequence all;
+        all.addSequence (tempo, 0.0);
+        all.addSequence (notes, 0.0);
+        all.addSequence (other, 0.0);
+        all.sort();
+        all.updateMatchedPairs();
+
+        juce::MidiFile single;
+        single.setTicksPerQuarterNote (480);
+        single.addTrack (all);
+        writeMidi (dir.getChildFile ("one-track.mid"), single, 0);
+
+        juce::MidiFile smpte;
+        smpte.setSmpteTimeFormat (25, 40);
+        smpte.addTrack (notes);
+        writeMidi (dir.getChildFile ("smpte.mid"), smpte, 0);
+
+        juce::MidiMessageSequence one;
+        one.addEvent (M::noteOn (1, 69, (juce::uint8) 100), 0);
+        juce::MidiFile minimal;
+        minimal.setTicksPerQuarterNote (1);
+        minimal.addTrack (one);
+        writeMidi (dir.getChildFile ("one-note.mid"), minimal, 0);
+    }
 }
 
 int main (int argc, char** argv)
@@ -93,6 +176,8 @@ int main (int argc, char** argv)
     const auto patchDir = out.getChildFile ("patch_text");
     const auto hostDir = out.getChildFile ("host_state");
     const auto motdDir = out.getChildFile ("motd_reply");
+    const auto settingsDir = out.getChildFile ("settings_text");
+    const auto midiDir = out.getChildFile ("midi_file");
 
     // Patch documents and host states.
     {
@@ -115,6 +200,32 @@ int main (int argc, char** argv)
         write (patchDir.getChildFile ("random-root.kvn"), editedText.replace ("<state ", "<XMLRandomPatch ").replace ("</state>", "</XMLRandomPatch>"));
         writeHostState (hostDir.getChildFile ("edited.state"), *edited);
     }
+
+    // Settings files: the processor's own, and hand-edited ones.
+    {
+        auto p = FuzzHarness::makePreparedProcessor();
+        const auto file = p->settings.getSettingsFile (p->fileIO);
+
+        if (! p->settings.save (p->fileIO))
+            return 1;
+
+        const auto saved = file.loadFileAsString();
+        write (settingsDir.getChildFile ("saved.oasettings"), saved);
+        write (settingsDir.getChildFile ("default-marker.oasettings"),
+               saved.replace (p->fileIO.productFolder.getFullPathName(), "__default__"));
+        write (settingsDir.getChildFile ("home-relative.oasettings"),
+               saved.replace (p->fileIO.productFolder.getFullPathName(), "~/Music/Korvane patches"));
+        write (settingsDir.getChildFile ("relative.oasettings"),
+               saved.replace (p->fileIO.productFolder.getFullPathName(), "patches"));
+        write (settingsDir.getChildFile ("old-and-unknown-keys.oasettings"),
+               "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n<OrbelAudioSettings updates=\"False\" "
+               "startupMsg=\"0\" theme=\"dark\" version=\"22.12.05\"/>\r\n");
+        write (settingsDir.getChildFile ("bom.oasettings"), "\xef\xbb\xbf" + saved);
+        write (settingsDir.getChildFile ("empty.oasettings"), "");
+        file.deleteFile();
+    }
+
+    writeMidiSeeds (midiDir);
 
     // Message replies; the first byte below 0xf0 means status 200 (see FuzzHarness::runMotdReply).
     {
@@ -156,6 +267,24 @@ int main (int argc, char** argv)
 
         // The binary wrapper's magic number and a length field, ahead of the same words.
         write (out.getChildFile ("host_state.dict"), dictionaryEntry ("VC2!") + "\"\\x00\\x00\\x00\\x00\"\n" + patchWords);
+
+        juce::String settingsWords;
+        for (auto* word : { "<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "<OrbelAudioSettings", "/>", "=\"",
+                            "\"", "patchLocation", "updates", "motdTag", "initLog", "startupMsg", "showBgVis",
+                            "version", "__default__", "~/", "/", "true", "false", "&amp;", "&#", "<!--", "-->" })
+            settingsWords << dictionaryEntry (word);
+
+        write (out.getChildFile ("settings_text.dict"), settingsWords);
+
+        // Chunk names, the header's fields and the meta events the reader
+        // looks at, written as dictionary lines (they hold zero bytes).
+        juce::String midiWords;
+        for (auto* line : { R"("MThd")", R"("MTrk")", R"("\x00\x00\x00\x06")", R"("\x00\x01")", R"("\xe7\x28")",
+                            R"("\xff\x51\x03")", R"("\xff\x58\x04")", R"("\xff\x2f\x00")", R"("\xf0")", R"("\xf7")",
+                            R"("\xff\x7f\xff\x7f")" })
+            midiWords << line << "\n";
+
+        write (out.getChildFile ("midi_file.dict"), midiWords);
 
         juce::String motdWords;
         for (auto* word : { "|", "\r\n", "\n", "\xef\xbb\xbf", "\xff\xfe", "\xfe\xff", "https://" })

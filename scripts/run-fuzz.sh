@@ -9,7 +9,7 @@ set -uo pipefail
 dir=build-fuzz
 seconds="${FUZZ_SECONDS:-60}"
 jobs="${JOBS:-2}"
-targets="${FUZZ_TARGETS:-patch_text host_state motd_reply}"
+targets="${FUZZ_TARGETS:-patch_text host_state settings_text motd_reply midi_file}"
 
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DKORVANE_FUZZ=ON -DKORVANE_BUILD_TESTS=OFF >/dev/null || exit 1

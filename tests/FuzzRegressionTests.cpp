@@ -99,6 +99,8 @@ TEST (FuzzRegression, SavedInputsNoLongerBreakTheirTargets)
         { "patch_text", [] (const std::uint8_t* d, size_t n) { return FuzzHarness::runPatchText (*FuzzHarness::makePreparedProcessor(), d, n); } },
         { "host_state", [] (const std::uint8_t* d, size_t n) { return FuzzHarness::runHostState (*FuzzHarness::makePreparedProcessor(), d, n); } },
         { "motd_reply", FuzzHarness::runMotdReply },
+        { "settings_text", FuzzHarness::runSettingsText },
+        { "midi_file",  [] (const std::uint8_t* d, size_t n) { return FuzzHarness::runMidiFile (*FuzzHarness::makePreparedProcessor(), d, n); } },
     };
 
     int replayed = 0;

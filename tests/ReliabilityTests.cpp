@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace
 {
     int activeVoices (const SynthGroup& section)
@@ -84,5 +86,61 @@ TEST (Reliability, AReleasedNoteEndsWhileItsEnvelopeSettingsChange)
 
         const auto after = releaseWithChanges (4800, false);
         EXPECT_EQ (AudioAnalysis::peak (after.getReadPointer (0), after.getNumSamples()), 0.0);
+    }
+}
+
+// A host's play head may report a tempo that is no tempo at all: not a number,
+// infinite, zero or negative (seen from hosts that have no tempo yet). The LFOs'
+// rate follows the tempo, so such a value reached every mapped parameter.
+// It counts as a tempo the host did not supply: the default 120 bpm.
+TEST (Reliability, AHostTempoThatIsNoTempoLeavesTheDefault)
+{
+    struct FixedTempo final : juce::AudioPlayHead
+    {
+        double bpm = 120.0;
+
+        juce::Optional<PositionInfo> getPosition() const override
+        {
+            PositionInfo info;
+            info.setBpm (bpm);
+            info.setIsPlaying (true);
+            return info;
+        }
+    };
+
+    struct Case { const char* what; double bpm; double expected; };
+    const Case cases[] {
+        { "NaN",             std::numeric_limits<double>::quiet_NaN(), 120.0 },
+        { "infinite",        std::numeric_limits<double>::infinity(),  120.0 },
+        { "minus infinite", -std::numeric_limits<double>::infinity(),  120.0 },
+        { "zero",            0.0,                                      120.0 },
+        { "negative",       -90.0,                                     120.0 },
+        { "a real tempo",    90.0,                                      90.0 },
+        { "absurdly fast",   1.0e9,                                    1.0e9 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        ProcessorRig rig (48000.0, 256);
+        FixedTempo head;
+        head.bpm = c.bpm;
+        rig.proc.setPlayHead (&head);
+        rig.proc.setModMapEntry ("lfo1_mappedParam", "cutoff");
+        rig.proc.setModMapEntry ("lfo2_mappedParam", "synth1_pan");
+        rig.set ("lfo1_rate", 0.7f); // a quarter note
+        rig.set ("lfo2_rate", 1.0f);
+
+        const auto out = rig.renderHeld ({ 48, 60, 67 }, 24000);
+        rig.proc.setPlayHead (nullptr);
+
+        for (int ch = 0; ch < out.getNumChannels(); ++ch)
+        {
+            EXPECT_TRUE (AudioAnalysis::allFinite (out.getReadPointer (ch), out.getNumSamples()));
+            EXPECT_GT (AudioAnalysis::peak (out.getReadPointer (ch), out.getNumSamples()), 0.01);
+        }
+
+        const juce::SpinLock::ScopedLockType lock (rig.proc.positionLock);
+        EXPECT_EQ (rig.proc.lastPosInfo.bpm, c.expected);
     }
 }

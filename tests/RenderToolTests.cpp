@@ -293,6 +293,8 @@ TEST (RenderTool, BadInputIsOneLineExitCodeTwoAndNoFile)
     scratch.file ("notes.txt").replaceWithText ("not a midi file");
     scratch.file ("other.xml").replaceWithText ("<?xml version=\"1.0\"?><settings volume=\"3\"/>");
     scratch.file ("noise.kvn").replaceWithData ("\x00\xff\xfe\x01garbage", 11);
+    // A header with no time division, then one note.
+    scratch.file ("zero.mid").replaceWithData ("MThd\0\0\0\6\0\0\0\1\0\0" "MTrk\0\0\0\x0c\0\x90\x3c\x64\x60\x80\x3c\0\0\xff\x2f\0", 34);
     const auto out = scratch.file ("out.wav").getFullPathName();
     const auto dir = scratch.dir.getFullPathName() + "/";
 
@@ -316,6 +318,7 @@ TEST (RenderTool, BadInputIsOneLineExitCodeTwoAndNoFile)
         { { "--notes", "60", "--patch", dir + "noise.kvn", "--out", out },       "is not a text file" },
         { { "--midi", dir + "missing.mid", "--out", out },                       "does not exist" },
         { { "--midi", dir + "notes.txt", "--out", out },                         "is not a standard MIDI file" },
+        { { "--midi", dir + "zero.mid", "--out", out },                          "its time division is zero" },
         { { "--notes", "60,200", "--out", out },                                 "--notes must lie between 0 and 127" },
         { { "--notes", "60", "--velocity", "0", "--out", out },                  "--velocity must lie between 1 and 127" },
         { { "--notes", "60", "--sample-rate", "0", "--out", out },               "--sample-rate must lie between" },
@@ -336,8 +339,8 @@ TEST (RenderTool, BadInputIsOneLineExitCodeTwoAndNoFile)
         EXPECT_TRUE (run.err.contains (row.expected)) << run.err;
         EXPECT_EQ (juce::StringArray::fromLines (run.err.trimEnd()).size(), 1) << run.err;
         EXPECT_TRUE (run.out.isEmpty());
-        EXPECT_TRUE (scratch.leftovers ({ "notes.txt", "other.xml", "noise.kvn" }).isEmpty())
-            << scratch.leftovers ({ "notes.txt", "other.xml", "noise.kvn" }).joinIntoString (", ");
+        EXPECT_TRUE (scratch.leftovers ({ "notes.txt", "other.xml", "noise.kvn", "zero.mid" }).isEmpty())
+            << scratch.leftovers ({ "notes.txt", "other.xml", "noise.kvn", "zero.mid" }).joinIntoString (", ");
     }
 }
 

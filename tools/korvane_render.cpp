@@ -5,6 +5,8 @@
 #include "processor/Notices.h"
 #include "processor/PluginProcessor.h"
 
+#include "MidiScore.h"
+
 #include <juce_audio_formats/juce_audio_formats.h>
 
 #include <cmath>
@@ -21,7 +23,6 @@ namespace
     constexpr int exitBadInput = 2;
     constexpr int exitFailure = 1;
     constexpr juce::int64 maxPatchBytes = 1024 * 1024;
-    constexpr juce::int64 maxMidiBytes = 16 * 1024 * 1024;
 
     const char* const usage =
         "usage: korvane-render --out FILE.wav (--midi FILE.mid | --notes N[,N...]) [options]\n"
@@ -205,82 +206,6 @@ namespace
     }
 
     //==============================================================================
-    /** The tempo of a MIDI file over time, for placing nothing (the file's
-        own timestamps are already in seconds) but for what the play head
-        reports: tempo and position in quarter notes. */
-    struct TempoMap
-    {
-        struct Segment
-        {
-            double startSeconds, startPpq, bpm;
-        };
-
-        std::vector<Segment> segments { { 0.0, 0.0, 120.0 } };
-
-        static TempoMap fixed (double bpm)
-        {
-            TempoMap map;
-            map.segments = { { 0.0, 0.0, bpm } };
-            return map;
-        }
-
-        void addChange (double seconds, double bpm)
-        {
-            auto& last = segments.back();
-
-            if (seconds <= last.startSeconds)
-            {
-                last.bpm = bpm;
-                return;
-            }
-
-            const auto ppq = last.startPpq + (seconds - last.startSeconds) * last.bpm / 60.0;
-            segments.push_back ({ seconds, ppq, bpm });
-        }
-
-        const Segment& at (double seconds) const
-        {
-            auto* found = &segments.front();
-
-            for (const auto& s : segments)
-                if (s.startSeconds <= seconds)
-                    found = &s;
-
-            return *found;
-        }
-    };
-
-    class RenderPlayHead final : public juce::AudioPlayHead
-    {
-    public:
-        RenderPlayHead (TempoMap map, double rate) : tempo (std::move (map)), sampleRate (rate) {}
-
-        void setPosition (juce::int64 samples) { position = samples; }
-
-        juce::Optional<PositionInfo> getPosition() const override
-        {
-            const auto seconds = (double) position / sampleRate;
-            const auto& segment = tempo.at (seconds);
-            const auto ppq = segment.startPpq + (seconds - segment.startSeconds) * segment.bpm / 60.0;
-
-            PositionInfo info;
-            info.setBpm (segment.bpm);
-            info.setTimeSignature (TimeSignature { 4, 4 });
-            info.setTimeInSamples (position);
-            info.setTimeInSeconds (seconds);
-            info.setPpqPosition (ppq);
-            info.setPpqPositionOfLastBarStart (std::floor (ppq / 4.0) * 4.0);
-            info.setIsPlaying (true);
-            return info;
-        }
-
-    private:
-        TempoMap tempo;
-        double sampleRate;
-        juce::int64 position = 0;
-    };
-
-    //==============================================================================
     juce::String readCapped (const juce::File& file, juce::int64 cap, const juce::String& what)
     {
         if (! file.existsAsFile())
@@ -306,25 +231,12 @@ namespace
         return data.toString();
     }
 
-    struct TimedMessage
-    {
-        juce::int64 sample;
-        juce::MidiMessage message;
-    };
-
-    struct MidiScore
-    {
-        std::vector<TimedMessage> events;   // in time order
-        TempoMap tempo;
-        double lengthSeconds = 0.0;
-    };
-
     MidiScore readMidiFile (const juce::File& file, double sampleRate)
     {
         if (! file.existsAsFile())
             bad ("MIDI file " + file.getFullPathName() + " does not exist");
 
-        if (file.getSize() > maxMidiBytes)
+        if (file.getSize() > MidiScoreLimits::maxFileBytes)
             bad ("MIDI file " + file.getFullPathName() + " is too large");
 
         juce::FileInputStream in (file);
@@ -332,48 +244,11 @@ namespace
         if (! in.openedOk())
             bad ("cannot read MIDI file " + file.getFullPathName() + ": " + in.getStatus().getErrorMessage());
 
-        juce::MidiFile midiFile;
-
-        if (! midiFile.readFrom (in, true))
-            bad (file.getFullPathName() + " is not a standard MIDI file");
-
-        // After the conversion every timestamp, tempo events included, is in seconds.
-        midiFile.convertTimestampTicksToSeconds();
-
         MidiScore score;
-        juce::MidiMessageSequence tempoEvents;
-        midiFile.findAllTempoEvents (tempoEvents);
-        tempoEvents.sort();
+        const auto result = readMidiScore (in, sampleRate, score);
 
-        for (const auto* e : tempoEvents)
-        {
-            const auto secondsPerQuarter = e->message.getTempoSecondsPerQuarterNote();
-
-            if (secondsPerQuarter > 0.0)
-                score.tempo.addChange (e->message.getTimeStamp(), 60.0 / secondsPerQuarter);
-        }
-
-        juce::MidiMessageSequence all;
-
-        for (int t = 0; t < midiFile.getNumTracks(); ++t)
-            all.addSequence (*midiFile.getTrack (t), 0.0);
-
-        all.sort();
-
-        for (const auto* e : all)
-        {
-            const auto& m = e->message;
-
-            if (m.isMetaEvent() || m.isSysEx())
-                continue;
-
-            const auto seconds = juce::jmax (0.0, m.getTimeStamp());
-            score.events.push_back ({ (juce::int64) std::llround (seconds * sampleRate), m });
-            score.lengthSeconds = juce::jmax (score.lengthSeconds, seconds);
-        }
-
-        if (score.events.empty())
-            bad ("MIDI file " + file.getFullPathName() + " holds no notes or other channel events");
+        if (result.failed())
+            bad ("MIDI file " + file.getFullPathName() + " " + result.getErrorMessage());
 
         return score;
     }

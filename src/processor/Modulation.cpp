@@ -72,7 +72,9 @@ void kvAP::updateCurrentTimeInfoFromHost()
         {
             fromHost = true;
 
-            if (const auto bpm = position->getBpm()) info.bpm = *bpm;
+            // A tempo that is not a positive number (some hosts report 0 or
+            // NaN before they know one) would stop or poison the LFOs.
+            if (const auto bpm = position->getBpm(); bpm && std::isfinite (*bpm) && *bpm > 0.0) info.bpm = *bpm;
             if (const auto sig = position->getTimeSignature())
             {
                 info.timeSigNumerator = sig->numerator;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -54,6 +55,29 @@ namespace
                        + juce::String::toHexString ((int) counter.fetch_add (1)) + "-"
                        + juce::String (attempt);
         return file.getSiblingFile ("." + file.getFileName() + "." + tag + ".part");
+    }
+
+    /** Removes the temporary siblings of file that a writer which no longer
+        runs left behind (a crash or a kill between creating one and renaming
+        it). Parts of live processes, this one included, are left alone:
+        they may be in the middle of a save. */
+    void removeAbandonedParts (const juce::File& file)
+    {
+        const auto prefix = "." + file.getFileName() + ".";
+
+        for (const auto& part : file.getParentDirectory().findChildFiles (juce::File::findFiles, false, prefix + "*.part"))
+        {
+            const auto tag = part.getFileName().substring (prefix.length());
+            const auto pidText = tag.upToFirstOccurrenceOf ("-", false, false);
+
+            if (pidText.isEmpty() || ! pidText.containsOnly ("0123456789abcdef"))
+                continue;
+
+            const auto pid = (pid_t) pidText.getHexValue64();
+
+            if (pid > 0 && pid != ::getpid() && ::kill (pid, 0) != 0 && errno == ESRCH)
+                part.deleteFile();
+        }
     }
 }
 
@@ -183,6 +207,7 @@ bool OAFileIO::writeTextFileAtomically (const juce::File& file, const juce::Stri
         }
 
         syncFolder (folder);
+        removeAbandonedParts (file);
         return true;
     }
 

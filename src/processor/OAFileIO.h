@@ -40,7 +40,9 @@ struct OAFileIO
         the target first, which then replaces the target in one rename, so the
         old file stays whole when the write fails part way (full disk, crash).
         Missing parent folders are created. Returns false (and leaves the
-        target untouched) on any failure. */
+        target untouched) on any failure. After a successful write, temporary
+        files of this target left by processes that died while saving are
+        removed. */
     static bool writeTextFileAtomically (const juce::File& file, const juce::String& text);
 
     /** The text with every line end as "\r\n" (lone "\n" and "\r" included). */
