@@ -82,14 +82,18 @@ fuzz:
 	@FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) bash scripts/run-fuzz.sh
 
 # A long random performance through the processor (SOAK_MINUTES of audio,
-# SOAK_SEED to repeat one), then the concurrency stress test for
-# SOAK_STRESS_SECONDS. Not part of `make test`.
+# SOAK_SEED to repeat one), the same through korvane-render (SOAK_RENDER_MINUTES;
+# failed renders are kept in $(BUILD_DIR)/soak-failures), then the concurrency
+# stress test for SOAK_STRESS_SECONDS. Not part of `make test`.
 SOAK_MINUTES ?= 4
+SOAK_RENDER_MINUTES ?= 3
 SOAK_STRESS_SECONDS ?= 120
 soak: configure
 	@cmake -S . -B $(BUILD_DIR) -DKORVANE_BUILD_SOAK=ON >/dev/null
-	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane_soak korvane_tests
+	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane_soak korvane_render_soak korvane_tests
 	@$(BUILD_DIR)/soak/korvane_soak --minutes $(SOAK_MINUTES) $(if $(SOAK_SEED),--seed $(SOAK_SEED))
+	@$(BUILD_DIR)/soak/korvane_render_soak --render $(BUILD_DIR)/tools/korvane-render --minutes $(SOAK_RENDER_MINUTES) \
+		--keep $(BUILD_DIR)/soak-failures $(if $(SOAK_SEED),--seed $(SOAK_SEED))
 	@KORVANE_STRESS_SECONDS=$(SOAK_STRESS_SECONDS) $(BUILD_DIR)/tests/korvane_tests --gtest_filter='Stress*'
 
 clean:

@@ -148,10 +148,15 @@ namespace
         single.addTrack (all);
         writeMidi (dir.getChildFile ("one-track.mid"), single, 0);
 
+        // SMPTE timing, 25 frames of 40 ticks: the division field is patched
+        // in, as the framework's setter shifts a negative number (undefined).
         juce::MidiFile smpte;
-        smpte.setSmpteTimeFormat (25, 40);
+        smpte.setTicksPerQuarterNote (96);
         smpte.addTrack (notes);
-        writeMidi (dir.getChildFile ("smpte.mid"), smpte, 0);
+        auto smpteBytes = midiFileBytes (smpte, 0);
+        static_cast<juce::uint8*> (smpteBytes.getData())[12] = 0xe7;
+        static_cast<juce::uint8*> (smpteBytes.getData())[13] = 0x28;
+        write (dir.getChildFile ("smpte.mid"), smpteBytes.getData(), smpteBytes.getSize());
 
         juce::MidiMessageSequence one;
         one.addEvent (M::noteOn (1, 69, (juce::uint8) 100), 0);

@@ -56,7 +56,7 @@ namespace
     // added to: slower attacks, and shape parameters at their extremes.
     const std::set<juce::String> quietingTargets { "synth1_attack", "synth2_attack", "adsrTime",
                                                    "synth1_param1", "synth1_param2", "synth2_param1", "synth2_param2",
-                                                   "synth1_release", "synth2_release" };
+                                                   "synth1_release", "synth2_release", "fx_overdrive" };
 
     struct Options
     {
@@ -437,6 +437,9 @@ namespace
                 set ("cutoff", between (0.6f, 1.0f));
                 set ("velMax", between (0.5f, 1.0f));
                 set ("limiter", 1.0f);
+                // Overdrive turns a shape with a large offset into a constant,
+                // which its DC blocker then removes: silence by design.
+                set ("fx_overdrive", 0.0f);
 
                 // Sources only add to their targets.
                 for (auto* id : factorIds)

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <map>
 #include <vector>
 
 namespace
@@ -150,4 +151,35 @@ TEST (MidiScore, FilesWithoutAUsableTimeAreRefused)
     smpte.track ({ { 0, noteOn }, { 1500, noteOff } });
     ASSERT_TRUE (smpte.read (score).wasOk());
     EXPECT_EQ (score.events[1].sample, (juce::int64) (1.5 * rate));
+}
+
+// The framework's reader puts note-offs before note-ons of the same time. For
+// a key played again where it ends that is right; for a zero-length note it
+// left a note-on that never ended (a note sounding on to the tail limit).
+TEST (MidiScore, ZeroLengthNotesEndAndRepeatedKeysStayInOrder)
+{
+    const std::vector<juce::uint8> noteOn64 { 0x90, 64, 90 }, noteOff64 { 0x80, 64, 0 }, silentOn64 { 0x90, 64, 0 };
+
+    MidiBytes file (96);
+    file.track ({ { 0, noteOn }, { 96, noteOff }, { 0, noteOn }, { 96, noteOff },   // key 60: ends where it starts again
+                  { 0, noteOn64 }, { 0, noteOff64 },                                // zero length, at 192
+                  { 96, noteOn64 }, { 0, silentOn64 } });                          // again, with a note-on of velocity 0
+
+    MidiScore score;
+    ASSERT_TRUE (file.read (score).wasOk());
+
+    juce::StringArray order;
+    for (const auto& e : score.events)
+        order.add (juce::String (e.sample / 24000) + (e.message.isNoteOn() ? " on " : " off ") + juce::String (e.message.getNoteNumber()));
+
+    EXPECT_EQ (order.joinIntoString (", "),
+               "0 on 60, 1 off 60, 1 on 60, 2 off 60, 2 on 64, 2 off 64, 3 on 64, 3 off 64");
+
+    // Every note ends.
+    std::map<int, int> sounding;
+    for (const auto& e : score.events)
+        sounding[e.message.getNoteNumber()] += e.message.isNoteOn() ? 1 : -1;
+
+    for (const auto& [note, count] : sounding)
+        EXPECT_EQ (count, 0) << note;
 }

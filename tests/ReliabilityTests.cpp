@@ -144,3 +144,69 @@ TEST (Reliability, AHostTempoThatIsNoTempoLeavesTheDefault)
         EXPECT_EQ (rig.proc.lastPosInfo.bpm, c.expected);
     }
 }
+
+// Only the first (unison count) layers of a section render, and a layer hears
+// MIDI only while it renders. A layer that stopped rendering with a note down
+// never heard its note-off; when the count grew again (a mapped LFO moves it
+// all the time) the note sounded on forever. Layers that stop rendering now
+// let go of their notes, and come back in step with the pitch wheel.
+TEST (Reliability, UnisonLayersThatStopRenderingLetGoOfTheirNotes)
+{
+    ProcessorRig rig (48000.0, 256);
+    rig.set ("synth2_volume", 0.0f);
+    rig.set ("synth1_release", 0.0f);
+    rig.set ("synth1_unison", 1.0f); // 16 layers
+
+    const auto play = [&] (int numSamples, std::function<void (juce::MidiBuffer&)> first = {})
+    {
+        return rig.render (numSamples, [&] (juce::MidiBuffer& midi, int start, int)
+        {
+            if (start == 0 && first)
+                first (midi);
+        });
+    };
+
+    play (4800, [] (juce::MidiBuffer& m) { m.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0); });
+    rig.set ("synth1_unison", 0.0f); // one layer
+    play (24000, [] (juce::MidiBuffer& m) { m.addEvent (juce::MidiMessage::noteOff (1, 60), 0); });
+    rig.set ("synth1_unison", 1.0f);
+
+    const auto after = play (9600);
+    EXPECT_EQ (AudioAnalysis::peak (after.getReadPointer (0), after.getNumSamples()), 0.0) << "a note stuck in a layer";
+
+    // The wheel moves while only one layer renders; then all 16 play a note
+    // at the bent pitch, none at the unbent one.
+    rig.set ("synth1_unison", 0.0f);
+    play (512, [] (juce::MidiBuffer& m) { m.addEvent (juce::MidiMessage::pitchWheel (1, 16383), 0); });
+    rig.set ("synth1_unison", 1.0f);
+    const auto bent = play (9600, [] (juce::MidiBuffer& m) { m.addEvent (juce::MidiMessage::noteOn (1, 69, (juce::uint8) 100), 0); });
+
+    const auto* x = bent.getReadPointer (0) + 4800;
+    const auto unbent = AudioAnalysis::powerAt (x, 4800, 440.0, 48000.0);
+    const auto frequency = AudioAnalysis::frequencyFromCrossings (x, 4800, 48000.0);
+    EXPECT_GT (frequency, 450.0);
+    EXPECT_LT (unbent, 1.0e-3 * AudioAnalysis::powerAt (x, 4800, frequency, 48000.0));
+}
+
+// A note whose note-off arrives at the very sample of its note-on (a MIDI
+// file's zero-length note, a drum pad's tap) must end like any other.
+TEST (Reliability, ANoteReleasedAtTheSampleItStartsEnds)
+{
+    ProcessorRig rig (48000.0, 256);
+    rig.set ("synth1_release", 0.2f);
+    rig.set ("synth2_release", 0.2f);
+
+    for (const int at : { 0, 100 })
+    {
+        SCOPED_TRACE (at);
+        rig.render (256, [at] (juce::MidiBuffer& m, int, int)
+        {
+            m.addEvent (juce::MidiMessage::noteOn (1, 93, (juce::uint8) 109), at);
+            m.addEvent (juce::MidiMessage::noteOff (1, 93), at);
+        });
+
+        rig.render (96000);
+        const auto after = rig.render (4800);
+        EXPECT_EQ (AudioAnalysis::peak (after.getReadPointer (0), after.getNumSamples()), 0.0);
+    }
+}

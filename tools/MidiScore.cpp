@@ -1,6 +1,7 @@
 #include "MidiScore.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 TempoMap TempoMap::fixed (double bpm)
@@ -36,6 +37,63 @@ double TempoMap::ppqAt (double seconds) const
 {
     const auto& s = at (seconds);
     return s.startPpq + (seconds - s.startSeconds) * s.bpm / 60.0;
+}
+
+namespace
+{
+    /** The framework's reader puts each track's note-offs before note-ons of
+        the same time. That is right for a note ending where the next one on
+        the same key starts, but it turns a zero-length note (on, then off,
+        at one time) into a note-off for a key that isn't sounding followed by
+        a note-on that never ends. Such a note-off goes back after its note-on. */
+    void restoreZeroLengthNotes (std::vector<TimedMessage>& events)
+    {
+        std::array<std::array<int, 128>, 16> sounding {};
+
+        for (size_t start = 0, end = 0; start < events.size(); start = end)
+        {
+            end = start;
+            while (end < events.size() && events[end].sample == events[start].sample)
+                ++end;
+
+            for (size_t i = start; i < end; ++i)
+            {
+                const auto& m = events[i].message;
+
+                if (! m.isNoteOnOrOff())
+                    continue;
+
+                auto& count = sounding[(size_t) (m.getChannel() - 1)][(size_t) m.getNoteNumber()];
+
+                if (m.isNoteOn())
+                {
+                    ++count;
+                    continue;
+                }
+
+                if (count > 0)
+                {
+                    --count;
+                    continue;
+                }
+
+                for (auto j = i + 1; j < end; ++j)
+                {
+                    const auto& later = events[j].message;
+
+                    if (later.isNoteOn() && later.getChannel() == m.getChannel() && later.getNoteNumber() == m.getNoteNumber())
+                    {
+                        // The note-off moves to just after that note-on; what
+                        // now stands at i is looked at next.
+                        std::rotate (events.begin() + (std::ptrdiff_t) i, events.begin() + (std::ptrdiff_t) i + 1,
+                                     events.begin() + (std::ptrdiff_t) j + 1);
+                        --i;
+                        break;
+                    }
+                }
+            }
+        }
+    }
 }
 
 juce::Optional<juce::AudioPlayHead::PositionInfo> RenderPlayHead::getPosition() const
@@ -111,6 +169,8 @@ juce::Result readMidiScore (juce::InputStream& in, double sampleRate, MidiScore&
         score.events.push_back ({ (juce::int64) std::llround (seconds * sampleRate), m });
         score.lengthSeconds = juce::jmax (score.lengthSeconds, seconds);
     }
+
+    restoreZeroLengthNotes (score.events);
 
     if (score.events.empty())
     {

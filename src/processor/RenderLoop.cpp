@@ -18,6 +18,21 @@ void kvAP::process (juce::AudioBuffer<FloatType>& buffer, const juce::MidiBuffer
 
         for (int j = 0; j < layers; ++j)
             section->synths[(size_t) j]->renderNextBlock (buffer, midi, 0, n);
+
+        // A layer hears MIDI only while it renders. One that has just stopped
+        // lets go of its notes (their note-offs would never reach it), and the
+        // silent ones follow the wheel and controllers.
+        for (int j = layers; j < section->numSynths; ++j)
+        {
+            auto& layer = *section->synths[(size_t) j];
+
+            if (j < section->renderedLayers)
+                layer.allNotesOff (0, false);
+
+            layer.followWithoutRendering (midi);
+        }
+
+        section->renderedLayers = layers;
     }
 
     updateCurrentTimeInfoFromHost();

@@ -1,5 +1,17 @@
 #include "SynthGroup.h"
 
+void SynthLayer::followWithoutRendering (const juce::MidiBuffer& midi)
+{
+    for (const auto metadata : midi)
+    {
+        // Only channel messages of two or three bytes: no allocation here.
+        const auto kind = metadata.numBytes > 0 ? (metadata.data[0] & 0xf0) : 0;
+
+        if (kind == 0xb0 || kind == 0xc0 || kind == 0xd0 || kind == 0xe0)
+            handleMidiEvent (metadata.getMessage());
+    }
+}
+
 juce::SynthesiserVoice* SynthLayer::findVoiceToSteal (juce::SynthesiserSound* sound, int, int midiNoteNumber) const
 {
     // Lowest and highest held notes are protected (first in list order on ties).

@@ -20,6 +20,12 @@ public:
         oldest released one, else the oldest without a key down, else the
         oldest other one, sparing the lowest and highest held notes. */
     juce::SynthesiserVoice* findVoiceToSteal (juce::SynthesiserSound*, int midiChannel, int midiNoteNumber) const override;
+
+    /** For a layer that is not rendering: the block's pitch wheel,
+        controllers (sustain pedal, all notes off), channel pressure and
+        program changes reach it, so that it comes back in step with the
+        performance; notes do not, as it has no output to play them into. */
+    void followWithoutRendering (const juce::MidiBuffer& midi);
 };
 
 /** One sound section (oscillator A or B, LFO 1 or 2): a fixed bank of 16
@@ -109,6 +115,7 @@ public:
 
     juce::String oscType { "sine_og" };
     std::atomic<int> unison { 1 };
+    int renderedLayers = 0; // layers rendered in the last block (audio thread)
     std::array<std::unique_ptr<SynthLayer>, maxSynths> synths;
     int numSynths = maxSynths;
     double sampleRate = 44100.0;
