@@ -14,6 +14,8 @@
 #include "processor/Notices.h"
 #include "processor/PluginProcessor.h"
 
+#include "SoakCommon.h"
+
 #include <juce_events/juce_events.h>
 
 #include <algorithm>
@@ -26,37 +28,15 @@
 
 namespace
 {
-    constexpr double sampleRate = 48000.0;
+    using namespace SoakCommon;
+
     constexpr int maxBlock = 1024;
     constexpr double playSeconds = 4.0;
     constexpr double tailSeconds = 4.0;
-    constexpr double silentTailSeconds = 0.5; // the end of the tail that must be silent
-    constexpr float blowUpBound = 4096.0f;
-    constexpr double soundFloorRms = 1.0e-3;  // per 0.25 s window, both channels
-    constexpr double silenceRms = 1.0e-4;   // of the tail's signal around its mean
-    constexpr double dcLimit = 1.0e-2;      // -40 dB: an offset above this is a runaway
 
     // The keyboard state also marks the MIDI input's notes; its own notes go
     // on a channel of their own so that neither releases the other's.
     constexpr int keyboardChannel = 2;
-
-    const char* const mappingKeys[] = { "env1_mappedParam", "env2_mappedParam", "lfo1_mappedParam", "lfo2_mappedParam" };
-    const char* const factorIds[] = { "env1_factor", "env2_factor", "lfo1_factor", "lfo2_factor" };
-
-    // Kept low in every segment, so that the tail can be checked: with
-    // "adsrTime" at most 1 a release of 0.3 lasts at most 3.1 s.
-    const std::set<juce::String> releaseIds { "synth1_release", "synth2_release" };
-    constexpr float maxRelease = 0.3f;
-
-    // Targets that could lengthen the voices' release (the tail is not checked
-    // in a segment that maps one of them).
-    const std::set<juce::String> tailTargets { "synth1_release", "synth2_release", "adsrTime" };
-
-    // Targets that could make a segment legitimately quiet even when only
-    // added to: slower attacks, and shape parameters at their extremes.
-    const std::set<juce::String> quietingTargets { "synth1_attack", "synth2_attack", "adsrTime",
-                                                   "synth1_param1", "synth1_param2", "synth2_param1", "synth2_param2",
-                                                   "synth1_release", "synth2_release", "fx_overdrive" };
 
     struct Options
     {
@@ -529,21 +509,11 @@ int main (int argc, char** argv)
     const auto options = parse (argc, argv);
 
     // Never near the user's own files.
-    std::string home = "/tmp/korvane-soak-home-XXXXXX";
-    if (mkdtemp (home.data()) == nullptr)
-        return 1;
-    setenv ("HOME", home.c_str(), 1);
-
-    int result = 0;
+    return SoakCommon::withTemporaryHome ([&] (const juce::File&)
     {
-        juce::ScopedJuceInitialiser_GUI framework;
         Notices::setHandler (Notices::toStandardError());
-
         std::cout << "soak seed " << options.seed << " (--seed to repeat), " << options.minutes << " minutes of audio" << std::endl;
         Soak soak (options);
-        result = soak.run();
-    }
-
-    juce::File (home).deleteRecursively();
-    return result;
+        return soak.run();
+    });
 }

@@ -14,6 +14,8 @@
 
 #include "processor/PluginProcessor.h"
 
+#include "SoakCommon.h"
+
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <juce_events/juce_events.h>
 
@@ -24,25 +26,10 @@
 
 namespace
 {
-    constexpr double sampleRate = 48000.0;
-    constexpr double maxTailSeconds = 4.0;  // longer than any release chosen below (at most 3.1 s)
-    constexpr double silentTailSeconds = 0.5;
-    constexpr double silenceRms = 1.0e-4;    // of the tail's signal around its mean
-    constexpr double dcLimit = 1.0e-2;       // -40 dB: an offset above this is a runaway
-    constexpr float blowUpBound = 4096.0f;
-    constexpr double soundFloorRms = 1.0e-3; // per 0.25 s window, both channels
+    using namespace SoakCommon;
+
+    constexpr double maxTailSeconds = 4.0; // longer than any release chosen below (at most 3.1 s)
     constexpr int ticksPerQuarter = 480;
-    constexpr float maxRelease = 0.3f;       // releases short enough for the tail limit
-
-    const char* const mappingKeys[] = { "env1_mappedParam", "env2_mappedParam", "lfo1_mappedParam", "lfo2_mappedParam" };
-    const char* const factorIds[] = { "env1_factor", "env2_factor", "lfo1_factor", "lfo2_factor" };
-
-    // As in the in-process soak: targets that may lengthen the tail, and
-    // targets that may make a segment legitimately quiet.
-    const std::set<juce::String> tailTargets { "synth1_release", "synth2_release", "adsrTime" };
-    const std::set<juce::String> quietingTargets { "synth1_attack", "synth2_attack", "adsrTime",
-                                                   "synth1_param1", "synth1_param2", "synth2_param1", "synth2_param2",
-                                                   "synth1_release", "synth2_release", "fx_overdrive" };
 
     struct Options
     {
@@ -271,7 +258,7 @@ namespace
             std::map<juce::String, float> values;
 
             for (const auto& p : reference.paramMan.params)
-                values[p.paramId] = p.paramId.endsWith ("_release") ? between (0.0f, maxRelease) : random.nextFloat();
+                values[p.paramId] = releaseIds.count (p.paramId) > 0 ? between (0.0f, maxRelease) : random.nextFloat();
 
             // The renderer's tail must end within its limit.
             values["adsrTime"] = between (0.0f, 1.0f);
@@ -450,21 +437,13 @@ int main (int argc, char** argv)
     const auto options = parse (argc, argv);
 
     // Never near the user's own files (the renderer inherits this home too).
-    std::string home = "/tmp/korvane-soak-home-XXXXXX";
-    if (mkdtemp (home.data()) == nullptr)
-        return 1;
-    setenv ("HOME", home.c_str(), 1);
-
-    int result = 0;
+    return SoakCommon::withTemporaryHome ([&] (const juce::File& home)
     {
-        juce::ScopedJuceInitialiser_GUI framework;
         std::cout << "render soak seed " << options.seed << " (--seed to repeat), " << options.minutes
                   << " minutes of performance through " << options.renderer.getFullPathName() << std::endl;
-        RenderSoak soak (options, juce::File (home).getChildFile ("renders"));
-        juce::File (home).getChildFile ("renders").createDirectory();
-        result = soak.run();
-    }
-
-    juce::File (home).deleteRecursively();
-    return result;
+        const auto work = home.getChildFile ("renders");
+        work.createDirectory();
+        RenderSoak soak (options, work);
+        return soak.run();
+    });
 }
