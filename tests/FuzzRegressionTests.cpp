@@ -204,6 +204,34 @@ TEST (FuzzRegression, AProcessingInstructionBeforeTextIsRefusedWithoutHanging)
     }
 }
 
+// The settings file is read with the same parser at every start: the same
+// text there hung the program before its window opened. Such a file now
+// counts as unreadable (the defaults, as for any broken settings file).
+TEST (FuzzRegression, ASettingsFileWithAProcessingInstructionGivesTheDefaults)
+{
+    const auto file = OAFileIO().makerFolder.getChildFile ("Korvane.oasettings");
+    ASSERT_TRUE (file.getFullPathName().startsWith ("/tmp/korvane-test-home-"));
+    file.getParentDirectory().createDirectory();
+    ASSERT_TRUE (file.replaceWithText ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n\r\n"
+                                       "<OrbelAudioSettings updates=\"false\" motdTag=\"t9\">s<?x?>s</OrbelAudioSettings>\r\n"));
+
+    EXPECT_TRUE (returnsTrueInChildProcess ([]
+    {
+        kvAP p;
+        return p.settings.values.at ("updates") == "true" && p.settings.values.at ("motdTag") == "x";
+    }));
+
+    // The same settings without the instruction are read.
+    ASSERT_TRUE (file.replaceWithText ("<OrbelAudioSettings updates=\"false\" motdTag=\"t9\"/>\r\n"));
+    {
+        kvAP p;
+        EXPECT_EQ (p.settings.values.at ("updates"), "false");
+        EXPECT_EQ (p.settings.values.at ("motdTag"), "t9");
+    }
+
+    file.deleteFile();
+}
+
 // What the check above must still let through: the declaration the program
 // writes, with or without a byte-order mark and leading blank lines, or none.
 TEST (FuzzRegression, PatchDocumentsWithOrWithoutADeclarationStillLoad)

@@ -1,5 +1,6 @@
 #include "OASettings.h"
 
+#include "OAXmlTools.h"
 #include "Version.h"
 
 #include <juce_data_structures/juce_data_structures.h>
@@ -22,8 +23,9 @@ void OASettings::load (OAFileIO io)
         values["patchLocation"] = io.productFolder.getFullPathName();
 
     // Anything that isn't readable XML counts as an empty file: no keys read.
-    const auto root = read.status == OAFileIO::ReadStatus::ok ? juce::ValueTree::fromXml (read.text)
-                                                               : juce::ValueTree();
+    // (Checked first: some broken texts make the framework's parser loop.)
+    const auto xml = read.status == OAFileIO::ReadStatus::ok ? OAXmlTools::parse (read.text) : nullptr;
+    const auto root = xml != nullptr ? juce::ValueTree::fromXml (*xml) : juce::ValueTree();
 
     for (auto& [key, value] : values)
         if (root.hasProperty (key))
