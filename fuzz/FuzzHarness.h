@@ -134,17 +134,19 @@ namespace FuzzHarness
         return renderChord (p, 6);
     }
 
-    /** Patch document text through the load path: replaceState, then the
-        waveform ids pushed into the voices, as the editor does after a load. */
+    /** Patch file bytes through the load path: decoded as a patch file is
+        read, replaceState, then the waveform ids pushed into the voices, as
+        the editor does after a load. */
     inline juce::String runPatchText (kvAP& p, const std::uint8_t* data, size_t size)
     {
         // Notes are sounding when the patch arrives.
         if (auto failure = renderChord (p, 1); failure.isNotEmpty())
             return "before the input: " + failure;
 
-        const auto text = juce::String::createStringFromData (data, (int) juce::jmin (size, (size_t) 1 << 24));
+        // As a patch file is read: only text passes, then the document is applied.
+        const auto read = OAFileIO::decodeText (data, juce::jmin (size, (size_t) OAFileIO::maxTextFileBytes));
 
-        if (p.replaceState (text).wasOk())
+        if (read.status == OAFileIO::ReadStatus::ok && p.replaceState (read.text).wasOk())
             p.updateOscTypes();
 
         return checkStillUsable (p);
@@ -170,18 +172,17 @@ namespace FuzzHarness
         const auto* bodyBytes = size > 0 ? data + 1 : data;
         const auto bodySize = size > 0 ? size - 1 : 0;
 
-        juce::MemoryInputStream stream (bodyBytes, bodySize, false);
-        const auto body = stream.readEntireStreamAsString();
-
         OAMotdMessage message;
         const OAMotdMessage builtIn;
-        const auto applied = message.applyResponse (status, body);
+        const auto decoded = OAMotdMessage::decodeBody (bodyBytes, bodySize);
+        const auto body = decoded.value_or (juce::String());
+        const auto applied = decoded.has_value() && message.applyResponse (status, body);
 
         int separators = 0;
         for (auto c : body)
             separators += c == '|' ? 1 : 0;
 
-        if (applied != (status == 200 && separators == 3))
+        if (applied != (decoded.has_value() && status == 200 && separators == 3))
             return "applyResponse answered " + juce::String (applied ? "true" : "false")
                    + " for status " + juce::String (status) + " and " + juce::String (separators) + " separators";
 

@@ -162,6 +162,31 @@ TEST (EngineDispatch, SplitRule)
     EXPECT_EQ (split ("lfo1_retrigAuto", "_"), juce::Array<juce::String> ({ "lfo1", "retrigAuto" }));
 }
 
+// Text from outside must be well-formed UTF-8 before it becomes a string.
+TEST (EngineText, OnlyWellFormedUtf8Passes)
+{
+    struct Case { const char* what; std::string bytes; bool wellFormed; };
+    const Case cases[] {
+        { "empty",                         "",                        true },
+        { "ASCII and a zero byte",         std::string ("a\0b", 3),   true },
+        { "two, three and four bytes",     "\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb9", true },
+        { "the last code point",           "\xf4\x8f\xbf\xbf",        true },
+        { "overlong two bytes",            "\xc1\xbd",                false },
+        { "overlong zero",                 "\xc0\x80",                false },
+        { "overlong three bytes",          "\xe0\x9f\xbf",            false },
+        { "overlong four bytes",           "\xf0\x8f\xbf\xbf",        false },
+        { "a surrogate",                   "\xed\xa0\x80",            false },
+        { "above U+10FFFF",                "\xf4\x90\x80\x80",        false },
+        { "five-byte form",                "\xf8\x88\x80\x80\x80",    false },
+        { "lone continuation byte",        "a\x80",                   false },
+        { "cut short at the end",          "a\xe2\x82",               false },
+        { "a lead byte then ASCII",        "\xe2" "a" "\x82",          false },
+    };
+
+    for (const auto& c : cases)
+        EXPECT_EQ (OAStringTools::isWellFormedUtf8 (c.bytes.data(), c.bytes.size()), c.wellFormed) << c.what;
+}
+
 //==============================================================================
 TEST (EngineFilter, CutoffAndQTables)
 {

@@ -183,3 +183,20 @@ TEST (MidiScore, ZeroLengthNotesEndAndRepeatedKeysStayInOrder)
     for (const auto& [note, count] : sounding)
         EXPECT_EQ (count, 0) << note;
 }
+
+// The framework's reader takes data bytes as they stand. A corrupt file's note
+// number of 240 indexed past the per-note tables; such events are skipped and
+// the rest of the file plays.
+TEST (MidiScore, EventsWithCorruptDataBytesAreSkipped)
+{
+    MidiBytes file (96);
+    file.track ({ { 0, noteOn }, { 0, { 0x90, 0xf0, 0x40 } }, { 0, { 0xb0, 0x07, 0x90 } }, { 96, { 0x80, 0xf0, 0x00 } },
+                  { 0, noteOff } });
+
+    MidiScore score;
+    ASSERT_TRUE (file.read (score).wasOk());
+    ASSERT_EQ (score.events.size(), 2u);
+    EXPECT_TRUE (score.events[0].message.isNoteOn());
+    EXPECT_TRUE (score.events[1].message.isNoteOff());
+    EXPECT_EQ (score.events[1].message.getNoteNumber(), 60);
+}

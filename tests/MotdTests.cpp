@@ -83,7 +83,7 @@ namespace
     class LoopbackServer
     {
     public:
-        LoopbackServer (int status, juce::String body, bool answer = true)
+        LoopbackServer (int status, std::string body, bool answer = true)
             : replyStatus (status), replyBody (std::move (body)), answers (answer)
         {
             listening = listener.createListener (0, "127.0.0.1");
@@ -141,7 +141,7 @@ namespace
                     continue;
                 }
 
-                const auto bodyBytes = replyBody.toStdString();
+                const auto& bodyBytes = replyBody; // sent byte for byte
                 const auto reply = "HTTP/1.1 " + juce::String (replyStatus) + " Reply\r\n"
                                    "Content-Type: text/plain\r\n"
                                    "Content-Length: " + juce::String ((int) bodyBytes.size()) + "\r\n"
@@ -178,7 +178,7 @@ namespace
         }
 
         const int replyStatus;
-        const juce::String replyBody;
+        const std::string replyBody;
         const bool answers;
 
         juce::StreamingSocket listener;
@@ -197,6 +197,20 @@ namespace
     }
 }
 
+// The body is read as the framework reads a stream as text, but UTF-8 that
+// is not well-formed is refused before it becomes a string.
+TEST (Motd, BodiesAreDecodedAsTextOrRefused)
+{
+    const std::string utf16 ("\xff\xfe" "a\0|\0b\0|\0c\0|\0d\0", 16);
+    const std::string utf8WithMark ("\xef\xbb\xbf" "a|b|c|d");
+    const std::string overlong ("a|b|c|\xc1\xbd");
+
+    EXPECT_EQ (OAMotdMessage::decodeBody (utf16.data(), utf16.size()).value_or ("<refused>"), "a|b|c|d");
+    EXPECT_EQ (OAMotdMessage::decodeBody (utf8WithMark.data(), utf8WithMark.size()).value_or ("<refused>"), "a|b|c|d");
+    EXPECT_FALSE (OAMotdMessage::decodeBody (overlong.data(), overlong.size()).has_value());
+    EXPECT_EQ (OAMotdMessage::decodeBody ("", 0).value_or ("<refused>"), "");
+}
+
 TEST (MotdFetch, RepliesFromALoopbackServer)
 {
     keepLoopbackDirect();
@@ -207,6 +221,9 @@ TEST (MotdFetch, RepliesFromALoopbackServer)
         { "404 with four fields", 404, "Welcome|New patches|https://example.invalid/n|t42", builtIn },
         { "200 with three fields", 200, "Welcome|New patches|t42", builtIn },
         { "200 with five fields", 200, "Welcome|New|patches|https://example.invalid/n|t42", builtIn },
+        { "200 with an overlong form", 200, "Wel\xc1\xbd" "come|New patches|https://example.invalid/n|t42", builtIn },
+        { "200 with non-ASCII text", 200, "Gr\xc3\xbc\xc3\x9f" "e|\xe2\x99\xaa|https://example.invalid/n|t43",
+          { juce::String::fromUTF8 ("Gr\xc3\xbc\xc3\x9f" "e"), juce::String::fromUTF8 ("\xe2\x99\xaa"), "https://example.invalid/n", "t43" } },
     };
 
     for (const auto& c : cases)

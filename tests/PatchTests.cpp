@@ -551,6 +551,13 @@ TEST_F (PatchFaults, FilesThatAreNotPatchesLeaveTheSoundAndTheHostState)
         binary[i] = (char) (i * 37 + 11);
     cases.push_back ({ "binary", binary });
 
+    // A whole patch whose name holds an overlong form ("\xc1\xbd" for "}"): the
+    // framework's strings overran their buffers on such text.
+    const auto overlong = juce::String (kvAP::getDefaultPatchXml()).replace ("Init[OA]", "Init\x01OA").toStdString();
+    auto withOverlong = overlong;
+    withOverlong.replace (withOverlong.find ('\x01'), 1, "\xc1\xbd");
+    cases.push_back ({ "overlong UTF-8", juce::MemoryBlock (withOverlong.data(), withOverlong.size()) });
+
     // Huge: a valid-looking start followed by megabytes of text.
     juce::MemoryOutputStream huge;
     huge << kvAP::getDefaultPatchXml();

@@ -41,6 +41,20 @@ double TempoMap::ppqAt (double seconds) const
 
 namespace
 {
+    /** The framework's reader takes a channel message's data bytes as they
+        stand; a byte of 128 or more (a corrupt file) is no MIDI value, and a
+        note number like that would index past every per-note table. */
+    bool hasValidDataBytes (const juce::MidiMessage& m)
+    {
+        const auto* data = m.getRawData();
+
+        for (int i = 1; i < m.getRawDataSize(); ++i)
+            if (data[i] >= 0x80)
+                return false;
+
+        return true;
+    }
+
     /** The framework's reader puts each track's note-offs before note-ons of
         the same time. That is right for a note ending where the next one on
         the same key starts, but it turns a zero-length note (on, then off,
@@ -153,7 +167,7 @@ juce::Result readMidiScore (juce::InputStream& in, double sampleRate, MidiScore&
     {
         const auto& m = e->message;
 
-        if (m.isMetaEvent() || m.isSysEx())
+        if (m.isMetaEvent() || m.isSysEx() || ! hasValidDataBytes (m))
             continue;
 
         const auto seconds = juce::jmax (0.0, m.getTimeStamp());

@@ -64,7 +64,7 @@ struct TimedMessage
 
 struct MidiScore
 {
-    std::vector<TimedMessage> events; // channel events only, in time order
+    std::vector<TimedMessage> events; // well-formed channel events only, in time order
     TempoMap tempo;
     double lengthSeconds = 0.0;       // time of the last event
 };

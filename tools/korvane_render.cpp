@@ -3,6 +3,7 @@
 // file. Bad input ends with one line on stderr and exit code 2, and never
 // leaves an output file behind.
 #include "processor/Notices.h"
+#include "processor/OAStringTools.h"
 #include "processor/PluginProcessor.h"
 
 #include "MidiScore.h"
@@ -225,7 +226,7 @@ namespace
         const auto* bytes = static_cast<const char*> (data.getData());
         const auto hasNul = std::memchr (bytes, 0, data.getSize()) != nullptr;
 
-        if (hasNul || ! juce::CharPointer_UTF8::isValidString (bytes, (int) data.getSize()))
+        if (hasNul || ! OAStringTools::isWellFormedUtf8 (bytes, data.getSize()))
             bad (what + " " + file.getFullPathName() + " is not a text file");
 
         return data.toString();
@@ -547,7 +548,15 @@ int main (int argc, char** argv)
     juce::StringArray args;
 
     for (int i = 1; i < argc; ++i)
+    {
+        if (! OAStringTools::isWellFormedUtf8 (argv[i], std::strlen (argv[i])))
+        {
+            std::cerr << "korvane-render: argument " << i << " is not UTF-8 text" << std::endl;
+            return exitBadInput;
+        }
+
         args.add (juce::String::fromUTF8 (argv[i]));
+    }
 
     juce::ScopedJuceInitialiser_GUI juce;
     Notices::setHandler (Notices::toStandardError());

@@ -1,5 +1,7 @@
 #include "OAFileIO.h"
 
+#include "OAStringTools.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -147,23 +149,28 @@ OAFileIO::ReadResult OAFileIO::readTextFile (const juce::File& file, juce::int64
         return result;
     }
 
-    auto* bytes = static_cast<const char*> (data.getData());
+    return decodeText (data.getData(), numRead);
+}
 
-    if (numRead > 0 && (std::memchr (bytes, 0, numRead) != nullptr
-                         || ! juce::CharPointer_UTF8::isValidString (bytes, (int) numRead)))
+OAFileIO::ReadResult OAFileIO::decodeText (const void* data, size_t numBytes)
+{
+    ReadResult result;
+    auto* bytes = static_cast<const char*> (data);
+
+    if (numBytes > 0 && (std::memchr (bytes, 0, numBytes) != nullptr || ! OAStringTools::isWellFormedUtf8 (bytes, numBytes)))
     {
         result.status = ReadStatus::notText;
         return result;
     }
 
-    if (numRead >= 3 && juce::CharPointer_UTF8::isByteOrderMark (bytes))
+    if (numBytes >= 3 && juce::CharPointer_UTF8::isByteOrderMark (bytes))
     {
         bytes += 3;
-        numRead -= 3;
+        numBytes -= 3;
     }
 
     result.status = ReadStatus::ok;
-    result.text = juce::String::fromUTF8 (bytes, (int) numRead);
+    result.text = juce::String::fromUTF8 (bytes, (int) numBytes);
     return result;
 }
 

@@ -35,6 +35,10 @@ struct OAFileIO
         device can't block or flood the caller. */
     static ReadResult readTextFile (const juce::File& file, juce::int64 maxBytes = maxTextFileBytes);
 
+    /** What readTextFile makes of the bytes it read: ok with the text, or
+        notText for anything but well-formed UTF-8 without zero bytes. */
+    static ReadResult decodeText (const void* data, size_t numBytes);
+
     /** Replaces the file's content with the text as UTF-8 without byte-order
         mark, every line end "\r\n". The text goes to a temporary file next to
         the target first, which then replaces the target in one rename, so the

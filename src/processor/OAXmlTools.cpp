@@ -1,5 +1,7 @@
 #include "OAXmlTools.h"
 
+#include "OAStringTools.h"
+
 #include <cstring>
 #include <set>
 
@@ -8,13 +10,13 @@ bool OAXmlTools::isSafeToParse (const char* utf8, int numBytes)
     if (utf8 == nullptr || numBytes <= 0)
         return true;
 
-    if (! juce::CharPointer_UTF8::isValidString (utf8, numBytes))
-        return false;
-
     const auto* end = utf8 + numBytes;
 
     if (const auto* zero = static_cast<const char*> (std::memchr (utf8, 0, (size_t) numBytes)))
         end = zero;
+
+    if (! OAStringTools::isWellFormedUtf8 (utf8, (size_t) (end - utf8)))
+        return false;
 
     const auto* p = utf8;
 

@@ -9,8 +9,9 @@
 namespace OAXmlTools
 {
     /** Whether the framework's XML parser can take these bytes safely: they
-        must be valid UTF-8 (the parser reads past the end of a text that ends
-        inside a multi-byte sequence), and "<?" may only open the leading
+        must be well-formed UTF-8 (the parser reads past the end of a text that
+        ends inside a multi-byte sequence, and the framework's strings overrun
+        their buffers on overlong forms), and "<?" may only open the leading
         declaration (a processing instruction followed by text inside an
         element makes the parser loop forever). The program never writes
         anything else. Reads up to numBytes or the first zero byte. */

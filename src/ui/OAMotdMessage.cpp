@@ -34,5 +34,20 @@ void OAMotdMessage::request (const juce::URL& url)
     if (stream == nullptr)
         return;
 
-    applyResponse (statusCode, stream->readEntireStreamAsString());
+    juce::MemoryBlock body;
+    stream->readIntoMemoryBlock (body);
+
+    if (const auto text = decodeBody (body.getData(), body.getSize()))
+        applyResponse (statusCode, *text);
+}
+
+std::optional<juce::String> OAMotdMessage::decodeBody (const void* data, size_t numBytes)
+{
+    const auto* bytes = static_cast<const juce::uint8*> (data);
+    const auto isUtf16 = numBytes >= 2 && ((bytes[0] == 0xff && bytes[1] == 0xfe) || (bytes[0] == 0xfe && bytes[1] == 0xff));
+
+    if (! isUtf16 && ! OAStringTools::isWellFormedUtf8 (data, numBytes))
+        return std::nullopt;
+
+    return juce::String::createStringFromData (data, (int) numBytes);
 }

@@ -2,6 +2,8 @@
 
 #include <juce_core/juce_core.h>
 
+#include <optional>
+
 /** The message of the day: four texts that keep their built-in values until a
     well-formed reply from the server replaces all four at once. */
 class OAMotdMessage
@@ -18,6 +20,12 @@ public:
         fields (headline|text|link|tag, taken as they are, nothing trimmed)
         replaces the texts. Returns whether it did. */
     bool applyResponse (int statusCode, const juce::String& body);
+
+    /** The reply body as text, as the framework reads a stream as a string
+        (UTF-16 after its byte-order mark, UTF-8 otherwise); nothing when the
+        UTF-8 is not well-formed, which the framework's strings cannot hold
+        safely. */
+    static std::optional<juce::String> decodeBody (const void* data, size_t numBytes);
 
     /** Fetches url and applies the reply. Blocks for up to the connection
         timeout plus the transfer; a failed fetch leaves the texts alone. */
