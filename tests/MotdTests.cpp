@@ -209,6 +209,11 @@ TEST (Motd, BodiesAreDecodedAsTextOrRefused)
     EXPECT_EQ (OAMotdMessage::decodeBody (utf8WithMark.data(), utf8WithMark.size()).value_or ("<refused>"), "a|b|c|d");
     EXPECT_FALSE (OAMotdMessage::decodeBody (overlong.data(), overlong.size()).has_value());
     EXPECT_EQ (OAMotdMessage::decodeBody ("", 0).value_or ("<refused>"), "");
+
+    // Nothing after the mark, in a block of exactly its size (the framework's
+    // decoder read the byte after it; AddressSanitizer builds see that).
+    const juce::MemoryBlock onlyMark ("\xef\xbb\xbf", 3);
+    EXPECT_EQ (OAMotdMessage::decodeBody (onlyMark.getData(), onlyMark.getSize()).value_or ("<refused>"), "");
 }
 
 TEST (MotdFetch, RepliesFromALoopbackServer)

@@ -49,5 +49,9 @@ std::optional<juce::String> OAMotdMessage::decodeBody (const void* data, size_t 
     if (! isUtf16 && ! OAStringTools::isWellFormedUtf8 (data, numBytes))
         return std::nullopt;
 
-    return juce::String::createStringFromData (data, (int) numBytes);
+    // The framework's decoder looks at the byte after the text when nothing
+    // follows a byte-order mark, so the text gets a terminating zero here.
+    juce::MemoryBlock terminated (data, numBytes);
+    terminated.append ("", 1);
+    return juce::String::createStringFromData (terminated.getData(), (int) numBytes);
 }
