@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <limits>
+#include <thread>
 
 namespace
 {
@@ -186,6 +188,85 @@ TEST (Reliability, UnisonLayersThatStopRenderingLetGoOfTheirNotes)
     const auto frequency = AudioAnalysis::frequencyFromCrossings (x, 4800, 48000.0);
     EXPECT_GT (frequency, 450.0);
     EXPECT_LT (unbent, 1.0e-3 * AudioAnalysis::powerAt (x, 4800, frequency, 48000.0));
+}
+
+// The same while another thread holds a layer's voice-list lock (a voice-count
+// change) just as the layer stops rendering: the audio thread does not wait
+// for it, and the layer lets go of its note as soon as it can.
+TEST (Reliability, ALayerBusyWhenItStopsRenderingLetsGoLater)
+{
+    ProcessorRig rig (48000.0, 256);
+    rig.set ("synth2_volume", 0.0f);
+    rig.set ("synth1_release", 0.0f);
+    rig.set ("synth1_unison", 1.0f);
+
+    rig.render (2560, [] (juce::MidiBuffer& m, int start, int)
+    {
+        if (start == 0)
+            m.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
+    });
+
+    std::atomic<bool> locked { false }, letGo { false };
+    std::thread holder ([&]
+    {
+        const juce::ScopedLock sl (rig.proc.synth1.getSynth (5).getLock());
+        locked = true;
+        while (! letGo)
+            std::this_thread::yield();
+    });
+
+    while (! locked)
+        std::this_thread::yield();
+
+    rig.set ("synth1_unison", 0.0f);
+    rig.render (2560, [] (juce::MidiBuffer& m, int start, int)
+    {
+        if (start == 0)
+            m.addEvent (juce::MidiMessage::noteOff (1, 60), 0);
+    });
+
+    letGo = true;
+    holder.join();
+
+    rig.render (512); // still one layer: the busy one lets go now
+    rig.set ("synth1_unison", 1.0f);
+    const auto after = rig.render (9600);
+    EXPECT_EQ (AudioAnalysis::peak (after.getReadPointer (0), after.getNumSamples()), 0.0) << "a note stuck in the busy layer";
+
+    // Busy while stopping and still busy when it renders again: it lets go
+    // before it renders.
+    rig.render (2560, [] (juce::MidiBuffer& m, int start, int)
+    {
+        if (start == 0)
+            m.addEvent (juce::MidiMessage::noteOn (1, 62, (juce::uint8) 100), 0);
+    });
+
+    locked = false;
+    letGo = false;
+    std::thread holder2 ([&]
+    {
+        const juce::ScopedLock sl (rig.proc.synth1.getSynth (5).getLock());
+        locked = true;
+        while (! letGo)
+            std::this_thread::yield();
+    });
+
+    while (! locked)
+        std::this_thread::yield();
+
+    rig.set ("synth1_unison", 0.0f);
+    rig.render (2560, [] (juce::MidiBuffer& m, int start, int)
+    {
+        if (start == 0)
+            m.addEvent (juce::MidiMessage::noteOff (1, 62), 0);
+    });
+
+    rig.set ("synth1_unison", 1.0f);
+    letGo = true;
+    holder2.join();
+
+    const auto afterReturn = rig.render (9600);
+    EXPECT_EQ (AudioAnalysis::peak (afterReturn.getReadPointer (0), afterReturn.getNumSamples()), 0.0);
 }
 
 // A note whose note-off arrives at the very sample of its note-on (a MIDI

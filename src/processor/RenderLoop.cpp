@@ -1,5 +1,7 @@
 #include "PluginProcessor.h"
 
+#include <utility>
+
 template <typename FloatType>
 void kvAP::process (juce::AudioBuffer<FloatType>& buffer, const juce::MidiBuffer& midi)
 {
@@ -17,19 +19,24 @@ void kvAP::process (juce::AudioBuffer<FloatType>& buffer, const juce::MidiBuffer
         const auto layers = section->unison.load();
 
         for (int j = 0; j < layers; ++j)
-            section->synths[(size_t) j]->renderNextBlock (buffer, midi, 0, n);
+        {
+            auto& layer = *section->synths[(size_t) j];
+
+            // Back before it could let go of the notes it stopped with.
+            if (std::exchange (section->releasePending[(size_t) j], false))
+                layer.allNotesOff (0, false);
+
+            layer.renderNextBlock (buffer, midi, 0, n);
+        }
 
         // A layer hears MIDI only while it renders. One that has just stopped
         // lets go of its notes (their note-offs would never reach it), and the
         // silent ones follow the wheel and controllers.
         for (int j = layers; j < section->numSynths; ++j)
         {
-            auto& layer = *section->synths[(size_t) j];
-
-            if (j < section->renderedLayers)
-                layer.allNotesOff (0, false);
-
-            layer.followWithoutRendering (midi);
+            auto& pending = section->releasePending[(size_t) j];
+            const auto release = j < section->renderedLayers || pending;
+            pending = ! section->synths[(size_t) j]->followWithoutRendering (midi, release) && release;
         }
 
         section->renderedLayers = layers;

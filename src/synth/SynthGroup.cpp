@@ -1,7 +1,15 @@
 #include "SynthGroup.h"
 
-void SynthLayer::followWithoutRendering (const juce::MidiBuffer& midi)
+bool SynthLayer::followWithoutRendering (const juce::MidiBuffer& midi, bool releaseNotes)
 {
+    const juce::ScopedTryLock sl (lock);
+
+    if (! sl.isLocked())
+        return false;
+
+    if (releaseNotes)
+        allNotesOff (0, false);
+
     for (const auto metadata : midi)
     {
         // Only channel messages of two or three bytes: no allocation here.
@@ -10,6 +18,8 @@ void SynthLayer::followWithoutRendering (const juce::MidiBuffer& midi)
         if (kind == 0xb0 || kind == 0xc0 || kind == 0xd0 || kind == 0xe0)
             handleMidiEvent (metadata.getMessage());
     }
+
+    return true;
 }
 
 juce::SynthesiserVoice* SynthLayer::findVoiceToSteal (juce::SynthesiserSound* sound, int, int midiNoteNumber) const

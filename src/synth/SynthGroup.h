@@ -24,8 +24,12 @@ public:
     /** For a layer that is not rendering: the block's pitch wheel,
         controllers (sustain pedal, all notes off), channel pressure and
         program changes reach it, so that it comes back in step with the
-        performance; notes do not, as it has no output to play them into. */
-    void followWithoutRendering (const juce::MidiBuffer& midi);
+        performance; notes do not, as it has no output to play them into.
+        With releaseNotes, its sounding notes are stopped first (it has just
+        stopped rendering and would never hear their note-offs). Never waits
+        for the voice-list lock: returns false, doing nothing, while another
+        thread holds it. */
+    bool followWithoutRendering (const juce::MidiBuffer& midi, bool releaseNotes);
 };
 
 /** One sound section (oscillator A or B, LFO 1 or 2): a fixed bank of 16
@@ -115,7 +119,10 @@ public:
 
     juce::String oscType { "sine_og" };
     std::atomic<int> unison { 1 };
-    int renderedLayers = 0; // layers rendered in the last block (audio thread)
+    // Audio thread only: the layers rendered in the last block, and those
+    // that stopped rendering but could not yet let go of their notes.
+    int renderedLayers = 0;
+    std::array<bool, maxSynths> releasePending {};
     std::array<std::unique_ptr<SynthLayer>, maxSynths> synths;
     int numSynths = maxSynths;
     double sampleRate = 44100.0;
