@@ -311,7 +311,7 @@ namespace
                 }
             }
 
-            if (tailChecked && tailCount > 0)
+            if (tailChecked && tailCount > 0 && getValue ("fx_overdrive") < maxOverdriveForTails)
             {
                 ++tailsChecked;
                 for (size_t c = 0; c < tailSum.size(); ++c)
@@ -400,6 +400,10 @@ namespace
         {
             for (const auto& p : proc.paramMan.params)
                 set (p.paramId, releaseIds.count (p.paramId) > 0 ? between (0.0f, maxRelease) : random.nextFloat());
+
+            // Half the free segments without overdrive, so that their tails are judged.
+            if (! mustSound && random.nextBool())
+                set ("fx_overdrive", 0.0f);
 
             if (mustSound)
             {

@@ -260,8 +260,9 @@ namespace
             for (const auto& p : reference.paramMan.params)
                 values[p.paramId] = releaseIds.count (p.paramId) > 0 ? between (0.0f, maxRelease) : random.nextFloat();
 
-            // The renderer's tail must end within its limit.
-            values["adsrTime"] = between (0.0f, 1.0f);
+            // Half the free renders without overdrive, so that their tails are judged.
+            if (random.nextBool())
+                values["fx_overdrive"] = 0.0f;
 
             if (render.mustSound)
             {
@@ -290,7 +291,8 @@ namespace
                 render.args.addArray ({ "--set", id + "=" + juce::String (value, 4) });
 
             render.limited = values["limiter"] > 0.5f && ! targets.contains ("limiter");
-            render.tailChecked = std::none_of (targets.begin(), targets.end(),
+            render.tailChecked = values["fx_overdrive"] < maxOverdriveForTails
+                              && std::none_of (targets.begin(), targets.end(),
                                                [] (const juce::String& t) { return tailTargets.count (t) > 0; });
             render.summary = "A " + shapeA + ", B " + shapeB + ", targets " + targets.joinIntoString (" ");
         }

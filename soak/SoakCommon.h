@@ -27,9 +27,14 @@ namespace SoakCommon
     inline const std::set<juce::String> releaseIds { "synth1_release", "synth2_release" };
     constexpr float maxRelease = 0.3f;
 
-    // Targets that could lengthen the voices' release (the tail is not
-    // checked where one of them is mapped).
-    inline const std::set<juce::String> tailTargets { "synth1_release", "synth2_release", "adsrTime" };
+    // Targets that could lengthen the voices' release or lift its fading end
+    // (the tail is not checked where one of them is mapped).
+    inline const std::set<juce::String> tailTargets { "synth1_release", "synth2_release", "adsrTime", "fx_overdrive" };
+
+    // Overdrive boosts quiet signals by up to 64 dB, so a release fading
+    // below the silence bounds comes out loud: tails are judged only with
+    // little or no overdrive.
+    constexpr float maxOverdriveForTails = 0.1f;
 
     // Targets that could make a sound legitimately quiet even when only added
     // to: slower attacks, shape parameters at their extremes, and overdrive
