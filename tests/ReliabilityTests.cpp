@@ -291,3 +291,43 @@ TEST (Reliability, ANoteReleasedAtTheSampleItStartsEnds)
         EXPECT_EQ (AudioAnalysis::peak (after.getReadPointer (0), after.getNumSamples()), 0.0);
     }
 }
+
+// A mapped source changes a section's voice count from the audio thread while
+// the message thread may be changing the same layers. The audio thread never
+// waits: a busy layer keeps its count until a later block brings it along.
+TEST (Reliability, TheAudioThreadSkipsALayerBusyWithItsVoices)
+{
+    SynthGroup group;
+    group.setNumVoices (2);
+
+    std::atomic<bool> locked { false }, letGo { false };
+    std::thread holder ([&]
+    {
+        const juce::ScopedLock sl (group.getSynth (3).getLock());
+        locked = true;
+        while (! letGo)
+            std::this_thread::yield();
+    });
+
+    while (! locked)
+        std::this_thread::yield();
+
+    const auto busy = group.trySetNumVoices (5);
+    EXPECT_FALSE (busy.complete);
+    EXPECT_EQ (busy.added, 3 * (SynthGroup::maxSynths - 1));
+    EXPECT_EQ (group.getSynth (3).getNumVoices(), 2);
+    EXPECT_EQ (group.getSynth (4).getNumVoices(), 5);
+
+    letGo = true;
+    holder.join();
+
+    const auto later = group.trySetNumVoices (5);
+    EXPECT_TRUE (later.complete);
+    EXPECT_EQ (later.added, 3);
+
+    for (int layer = 0; layer < SynthGroup::maxSynths; ++layer)
+        EXPECT_EQ (group.getSynth (layer).getNumVoices(), 5) << layer;
+
+    const auto fewer = group.setNumVoices (1);
+    EXPECT_EQ (fewer.removed, 4 * SynthGroup::maxSynths);
+}

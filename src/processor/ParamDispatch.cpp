@@ -209,20 +209,20 @@ void kvAP::dispatch (const DispatchEntry& entry, float v)
         case Dispatch::voices:
         {
             const auto count = countFromValue (v);
-            const auto previous = section->synths[0]->getNumVoices();
 
-            // Adding or removing voices allocates; it only happens when the count changes.
-            if (count != previous)
+            // Adding or removing voices allocates; it only happens when the count
+            // changes. The render thread never waits for a layer that another
+            // thread is changing: it is brought to the count in a later block.
+            const auto change = dispatchingFromRenderThread ? section->trySetNumVoices (count)
+                                                            : section->setNumVoices (count);
+
+            if (change.added > 0 || change.removed > 0)
             {
-                section->setNumVoices (count);
-
                 if (dispatchingFromRenderThread)
                 {
                     // The section's id string belongs to the message thread; take the
                     // id of the shape an existing voice plays, which never changes.
-                    if (auto* wave = section->synths[0]->getNumVoices() > 0
-                                       ? dynamic_cast<SynthVoice*> (section->synths[0]->getVoice (0))->currentWave.load()
-                                       : nullptr)
+                    if (auto* wave = section->tryGetFirstVoiceWave())
                         section->setOscTypeOfNewVoices (wave->id);
                 }
                 else
@@ -233,7 +233,7 @@ void kvAP::dispatch (const DispatchEntry& entry, float v)
                 // New voices start from the voice defaults: give them the section's
                 // current settings, or notes on them would play out of tune, at the
                 // wrong level or with another envelope.
-                if (count > previous && ! bulkUpdate)
+                if (change.added > 0 && ! bulkUpdate)
                     reapplySectionSettings (*section);
             }
 

@@ -93,24 +93,71 @@ SynthGroup::~SynthGroup()
         synths[i - 1].reset();
 }
 
-void SynthGroup::setNumVoices (int n)
+namespace
 {
-    n = juce::jmax (0, n);
-
-    for (int layer = 0; layer < numSynths; ++layer)
+    /** Called with the layer's lock held. */
+    void resizeLayer (SynthLayer& synth, int n, double sampleRate, SynthGroup::VoiceCountChange& change)
     {
-        auto& synth = getSynth (layer);
-
         while (synth.getNumVoices() > n)
+        {
             synth.removeVoice (synth.getNumVoices() - 1);
+            ++change.removed;
+        }
 
         while (synth.getNumVoices() < n)
         {
             auto voice = std::make_unique<SynthVoice>();
             voice->prepareToPlay ((int) sampleRate);
             synth.addVoice (voice.release());
+            ++change.added;
         }
     }
+}
+
+SynthGroup::VoiceCountChange SynthGroup::setNumVoices (int n)
+{
+    VoiceCountChange change;
+
+    for (int layer = 0; layer < numSynths; ++layer)
+    {
+        auto& synth = getSynth (layer);
+        const juce::ScopedLock sl (synth.getLock());
+        resizeLayer (synth, juce::jmax (0, n), sampleRate, change);
+    }
+
+    return change;
+}
+
+SynthGroup::VoiceCountChange SynthGroup::trySetNumVoices (int n)
+{
+    VoiceCountChange change;
+
+    for (int layer = 0; layer < numSynths; ++layer)
+    {
+        auto& synth = getSynth (layer);
+        const juce::ScopedTryLock sl (synth.getLock());
+
+        if (sl.isLocked())
+            resizeLayer (synth, juce::jmax (0, n), sampleRate, change);
+        else
+            change.complete = false;
+    }
+
+    return change;
+}
+
+const Waveform* SynthGroup::tryGetFirstVoiceWave() const
+{
+    auto& synth = getSynth (0);
+    const juce::ScopedTryLock sl (synth.getLock());
+
+    if (! sl.isLocked() || synth.getNumVoices() == 0)
+        return nullptr;
+
+    if (auto* voice = dynamic_cast<SynthVoice*> (synth.getVoice (0)))
+        return voice->currentWave.load();
+
+    return nullptr;
 }
 
 void SynthGroup::setOscType (const juce::String& id)

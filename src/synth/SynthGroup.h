@@ -43,9 +43,24 @@ public:
     SynthGroup();
     ~SynthGroup();
 
+    struct VoiceCountChange
+    {
+        int added = 0, removed = 0;
+        bool complete = true; // false when a layer was busy and left as it was
+    };
+
     /** Brings every layer to n voices: removes from the end, or appends
-        default voices prepared at the section's rate. Message thread. */
-    void setNumVoices (int n);
+        default voices prepared at the section's rate. Each layer is changed
+        under its voice-list lock, which this waits for. */
+    VoiceCountChange setNumVoices (int n);
+
+    /** The same for the render thread: never waits, a layer whose lock is
+        taken is left for a later call. */
+    VoiceCountChange trySetNumVoices (int n);
+
+    /** The shape the first voice of layer 0 plays, or null when it has none
+        or its lock is taken. Never waits. */
+    const Waveform* tryGetFirstVoiceWave() const;
 
     /** Stores the id and gives it to every voice (unknown ids play entry 0). */
     void setOscType (const juce::String& id);
