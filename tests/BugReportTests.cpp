@@ -124,7 +124,9 @@ TEST_F (BugReport, HeaderComesFirstInOrderWithoutNames)
 
         for (int i = 0; i < lines.size(); ++i)
             if (i != 3)
+            {
                 EXPECT_FALSE (lines[i].contains (name)) << lines[i];
+            }
     }
 }
 

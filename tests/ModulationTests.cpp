@@ -330,7 +330,9 @@ TEST (ModLfo, FactorOneHalfSendsTheBaseValue)
     {
         rig.render (512);
         if (p.renderValues.lfo1Level != 0.0f)
+        {
             EXPECT_FLOAT_EQ (p.renderValues.lfo1Value, p.apvts.getRawParameterValue ("cutoff")->load());
+        }
     }
     EXPECT_NE (p.renderValues.lfo1Level, 0.0f);
 }

@@ -833,7 +833,9 @@ TEST (PatchRandom, WordListHasItsProperties)
             ++properWords;
 
         if (i > 0)
+        {
             EXPECT_LT (juce::String (words[i - 1]).compareIgnoreCase (word), 0) << words[i - 1] << " / " << word;
+        }
     }
 
     EXPECT_EQ (properWords, 9);

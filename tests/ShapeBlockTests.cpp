@@ -317,7 +317,9 @@ TEST (ShapeBlocks, EveryShapeMatchesItsStraightforwardFormula)
                                       << " samples outside the tolerance, first at " << result.firstOutside;
 
         if (! mayDiffer (shape->id))
+        {
             EXPECT_EQ (result.identical, result.samples) << shape->id << " is not identical to its formula";
+        }
     }
 }
 
