@@ -9,6 +9,39 @@
 
 namespace
 {
+    /** Holds a lock from another thread, as the message thread does while it
+        changes a layer's voices, until release() or the end of its life. */
+    class LockHeldElsewhere
+    {
+    public:
+        explicit LockHeldElsewhere (const juce::CriticalSection& lock)
+            : holder ([this, &lock]
+              {
+                  const juce::ScopedLock sl (lock);
+                  locked = true;
+                  while (! letGo)
+                      std::this_thread::yield();
+              })
+        {
+            while (! locked)
+                std::this_thread::yield();
+        }
+
+        ~LockHeldElsewhere() { release(); }
+
+        void release()
+        {
+            letGo = true;
+
+            if (holder.joinable())
+                holder.join();
+        }
+
+    private:
+        std::atomic<bool> locked { false }, letGo { false };
+        std::thread holder;
+    };
+
     int activeVoices (const SynthGroup& section)
     {
         int count = 0;
@@ -206,18 +239,7 @@ TEST (Reliability, ALayerBusyWhenItStopsRenderingLetsGoLater)
             m.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
     });
 
-    std::atomic<bool> locked { false }, letGo { false };
-    std::thread holder ([&]
-    {
-        const juce::ScopedLock sl (rig.proc.synth1.getSynth (5).getLock());
-        locked = true;
-        while (! letGo)
-            std::this_thread::yield();
-    });
-
-    while (! locked)
-        std::this_thread::yield();
-
+    LockHeldElsewhere busy (rig.proc.synth1.getSynth (5).getLock());
     rig.set ("synth1_unison", 0.0f);
     rig.render (2560, [] (juce::MidiBuffer& m, int start, int)
     {
@@ -225,9 +247,7 @@ TEST (Reliability, ALayerBusyWhenItStopsRenderingLetsGoLater)
             m.addEvent (juce::MidiMessage::noteOff (1, 60), 0);
     });
 
-    letGo = true;
-    holder.join();
-
+    busy.release();
     rig.render (512); // still one layer: the busy one lets go now
     rig.set ("synth1_unison", 1.0f);
     const auto after = rig.render (9600);
@@ -241,19 +261,7 @@ TEST (Reliability, ALayerBusyWhenItStopsRenderingLetsGoLater)
             m.addEvent (juce::MidiMessage::noteOn (1, 62, (juce::uint8) 100), 0);
     });
 
-    locked = false;
-    letGo = false;
-    std::thread holder2 ([&]
-    {
-        const juce::ScopedLock sl (rig.proc.synth1.getSynth (5).getLock());
-        locked = true;
-        while (! letGo)
-            std::this_thread::yield();
-    });
-
-    while (! locked)
-        std::this_thread::yield();
-
+    LockHeldElsewhere busyAgain (rig.proc.synth1.getSynth (5).getLock());
     rig.set ("synth1_unison", 0.0f);
     rig.render (2560, [] (juce::MidiBuffer& m, int start, int)
     {
@@ -262,8 +270,7 @@ TEST (Reliability, ALayerBusyWhenItStopsRenderingLetsGoLater)
     });
 
     rig.set ("synth1_unison", 1.0f);
-    letGo = true;
-    holder2.join();
+    busyAgain.release();
 
     const auto afterReturn = rig.render (9600);
     EXPECT_EQ (AudioAnalysis::peak (afterReturn.getReadPointer (0), afterReturn.getNumSamples()), 0.0);
@@ -300,27 +307,14 @@ TEST (Reliability, TheAudioThreadSkipsALayerBusyWithItsVoices)
     SynthGroup group;
     group.setNumVoices (2);
 
-    std::atomic<bool> locked { false }, letGo { false };
-    std::thread holder ([&]
-    {
-        const juce::ScopedLock sl (group.getSynth (3).getLock());
-        locked = true;
-        while (! letGo)
-            std::this_thread::yield();
-    });
-
-    while (! locked)
-        std::this_thread::yield();
-
+    LockHeldElsewhere layerBusy (group.getSynth (3).getLock());
     const auto busy = group.trySetNumVoices (5);
     EXPECT_FALSE (busy.complete);
     EXPECT_EQ (busy.added, 3 * (SynthGroup::maxSynths - 1));
     EXPECT_EQ (group.getSynth (3).getNumVoices(), 2);
     EXPECT_EQ (group.getSynth (4).getNumVoices(), 5);
 
-    letGo = true;
-    holder.join();
-
+    layerBusy.release();
     const auto later = group.trySetNumVoices (5);
     EXPECT_TRUE (later.complete);
     EXPECT_EQ (later.added, 3);
