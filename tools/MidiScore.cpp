@@ -21,8 +21,7 @@ void TempoMap::addChange (double seconds, double bpm)
         return;
     }
 
-    const auto ppq = last.startPpq + (seconds - last.startSeconds) * last.bpm / 60.0;
-    segments.push_back ({ seconds, ppq, bpm });
+    segments.push_back ({ seconds, last.ppqAt (seconds), bpm });
 }
 
 const TempoMap::Segment& TempoMap::at (double seconds) const
@@ -35,8 +34,7 @@ const TempoMap::Segment& TempoMap::at (double seconds) const
 
 double TempoMap::ppqAt (double seconds) const
 {
-    const auto& s = at (seconds);
-    return s.startPpq + (seconds - s.startSeconds) * s.bpm / 60.0;
+    return at (seconds).ppqAt (seconds);
 }
 
 namespace
@@ -113,10 +111,11 @@ namespace
 juce::Optional<juce::AudioPlayHead::PositionInfo> RenderPlayHead::getPosition() const
 {
     const auto seconds = (double) position / sampleRate;
-    const auto ppq = tempo.ppqAt (seconds);
+    const auto& segment = tempo.at (seconds);
+    const auto ppq = segment.ppqAt (seconds);
 
     PositionInfo info;
-    info.setBpm (tempo.at (seconds).bpm);
+    info.setBpm (segment.bpm);
     info.setTimeSignature (TimeSignature { 4, 4 });
     info.setTimeInSamples (position);
     info.setTimeInSeconds (seconds);

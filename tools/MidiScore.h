@@ -25,6 +25,9 @@ struct TempoMap
     struct Segment
     {
         double startSeconds, startPpq, bpm;
+
+        /** The position in quarter notes at a time within this segment. */
+        double ppqAt (double seconds) const { return startPpq + (seconds - startSeconds) * bpm / 60.0; }
     };
 
     std::vector<Segment> segments { { 0.0, 0.0, 120.0 } };

@@ -3,6 +3,7 @@
 // file. Bad input ends with one line on stderr and exit code 2, and never
 // leaves an output file behind.
 #include "processor/Notices.h"
+#include "processor/OAFileIO.h"
 #include "processor/OAStringTools.h"
 #include "processor/PluginProcessor.h"
 
@@ -223,13 +224,13 @@ namespace
         juce::MemoryBlock data;
         in.readIntoMemoryBlock (data, (ssize_t) cap);
 
-        const auto* bytes = static_cast<const char*> (data.getData());
-        const auto hasNul = std::memchr (bytes, 0, data.getSize()) != nullptr;
+        // The same rule as the app's own patch loading: well-formed UTF-8, no zero bytes.
+        auto decoded = OAFileIO::decodeText (data.getData(), data.getSize());
 
-        if (hasNul || ! OAStringTools::isWellFormedUtf8 (bytes, data.getSize()))
+        if (decoded.status != OAFileIO::ReadStatus::ok)
             bad (what + " " + file.getFullPathName() + " is not a text file");
 
-        return data.toString();
+        return decoded.text;
     }
 
     MidiScore readMidiFile (const juce::File& file, double sampleRate)
