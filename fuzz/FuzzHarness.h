@@ -245,8 +245,12 @@ namespace FuzzHarness
         if (! p.settings.save (p.fileIO))
             return "the settings could not be saved";
 
-        OASettings reread ("Korvane", { { "initLog", "?" }, { "motdTag", "?" }, { "patchLocation", "?" },
-                                        { "showBgVis", "?" }, { "startupMsg", "?" }, { "updates", "?" } });
+        // Every key starts from a value no file holds, so each must be read back.
+        auto sentinels = values;
+        for (auto& entry : sentinels)
+            entry.second = "?";
+
+        OASettings reread ("Korvane", sentinels);
         reread.load (p.fileIO);
 
         for (const auto& [key, value] : values)
