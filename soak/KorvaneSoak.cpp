@@ -86,10 +86,13 @@ namespace
             buffer.setSize (proc.getTotalNumOutputChannels(), maxBlock);
             midi.ensureSize (8192);
 
-            for (const auto& p : proc.paramMan.params)
-                targetCycle.push_back (p.paramId);
+            std::vector<juce::String> ids;
 
-            shuffle (targetCycle);
+            for (const auto& p : proc.paramMan.params)
+                ids.push_back (p.paramId);
+
+            shuffle (ids);
+            targetCycle = std::make_unique<TargetCycle> (std::move (ids));
         }
 
         int run()
@@ -132,7 +135,7 @@ namespace
             std::vector<juce::String> targets;
             for (auto* key : mappingKeys)
             {
-                targets.push_back (nextTarget (mustSound ? quietingTargets : std::set<juce::String>()));
+                targets.push_back (targetCycle->next (mustSound ? quietingTargets : std::set<juce::String>()));
                 proc.setModMapEntry (key, targets.back());
                 targetsMapped.insert (targets.back());
             }
@@ -315,17 +318,9 @@ namespace
             {
                 ++tailsChecked;
                 for (size_t c = 0; c < tailSum.size(); ++c)
-                {
-                    const auto mean = tailSum[c] / (double) tailCount;
-                    const auto around = std::sqrt (juce::jmax (0.0, tailEnergy[c] / (double) tailCount - mean * mean));
-                    largestTailOffset = juce::jmax (largestTailOffset, std::abs (mean));
-
-                    if (around > silenceRms)
-                        return fail ("sound left in the tail of channel " + juce::String ((int) c) + " (rms " + juce::String (around) + ")", silentFrom, summary);
-
-                    if (std::abs (mean) > dcLimit)
-                        return fail ("offset of " + juce::String (mean) + " left in the tail of channel " + juce::String ((int) c) + " (DC runaway)", silentFrom, summary);
-                }
+                    if (const auto problem = judgeSilentTail ((int) c, tailSum[c], tailEnergy[c], (double) tailCount, largestTailOffset);
+                        problem.isNotEmpty())
+                        return fail (problem, silentFrom, summary);
             }
 
             if (options.verbose)
@@ -367,25 +362,6 @@ namespace
             if (juce::String (key) == "synth2_oscType") shapesB.insert (id);
         }
 
-        /** The next target of the shuffled cycle of all parameters that is not
-            excluded; excluded ones wait for a segment that takes them. */
-        juce::String nextTarget (const std::set<juce::String>& excluded)
-        {
-            for (size_t i = 0; i < targetCycle.size(); ++i)
-            {
-                const auto candidate = targetCycle[(cyclePos + i) % targetCycle.size()];
-
-                if (excluded.count (candidate) == 0)
-                {
-                    std::swap (targetCycle[(cyclePos + i) % targetCycle.size()], targetCycle[cyclePos % targetCycle.size()]);
-                    ++cyclePos;
-                    return candidate;
-                }
-            }
-
-            return "dummy";
-        }
-
         void set (const juce::String& id, float value)
         {
             proc.apvts.getParameter (id)->setValueNotifyingHost (value);
@@ -406,29 +382,7 @@ namespace
                 set ("fx_overdrive", 0.0f);
 
             if (mustSound)
-            {
-                for (auto* prefix : { "synth1", "synth2" })
-                {
-                    const juce::String s (prefix);
-                    set (s + "_volume", between (0.4f, 1.0f));
-                    set (s + "_attack", between (0.0f, 0.2f));
-                    set (s + "_sustain", between (0.5f, 1.0f));
-                    set (s + "_param1", between (0.15f, 0.85f));
-                    set (s + "_param2", between (0.15f, 0.85f));
-                }
-
-                set ("masterVol", between (0.5f, 1.0f));
-                set ("cutoff", between (0.6f, 1.0f));
-                set ("velMax", between (0.5f, 1.0f));
-                set ("limiter", 1.0f);
-                // Overdrive turns a shape with a large offset into a constant,
-                // which its DC blocker then removes: silence by design.
-                set ("fx_overdrive", 0.0f);
-
-                // Sources only add to their targets.
-                for (auto* id : factorIds)
-                    set (id, between (0.5f, 1.0f));
-            }
+                applyMustSoundSettings (random, [this] (const juce::String& id, float value) { set (id, value); });
         }
 
         /** A free segment's automation: one parameter, a waveform or a mapping changes. */
@@ -495,8 +449,7 @@ namespace
         juce::AudioBuffer<float> buffer;
         juce::MidiBuffer midi;
 
-        std::vector<juce::String> targetCycle;
-        size_t cyclePos = 0;
+        std::unique_ptr<TargetCycle> targetCycle;
 
         int segment = 0;
         juce::int64 segmentStart = 0, renderedSamples = 0;

@@ -86,8 +86,12 @@ namespace
     public:
         RenderSoak (const Options& o, juce::File folder) : options (o), work (std::move (folder)), random (o.seed)
         {
+            std::vector<juce::String> ids;
+
             for (const auto& p : reference.paramMan.params)
-                targetCycle.push_back (p.paramId);
+                ids.push_back (p.paramId);
+
+            targetCycle = std::make_unique<TargetCycle> (std::move (ids));
 
             for (auto* shape : reference.waveManager.waveforms)
                 shapes.add (shape->getId());
@@ -96,7 +100,7 @@ namespace
         int run()
         {
             // Enough renders for every shape on both oscillators and every parameter as a target.
-            const auto renders = juce::jmax (shapes.size(), (int) std::ceil ((double) targetCycle.size() / 4.0));
+            const auto renders = juce::jmax (shapes.size(), (int) std::ceil ((double) targetCycle->size() / 4.0));
             const auto seconds = juce::jmax (2.0, options.minutes * 60.0 / renders);
 
             for (int r = 0; r < renders; ++r)
@@ -106,7 +110,7 @@ namespace
                       << " renders: " << notes << " notes, " << bends << " pitch bends, " << tempoChanges << " tempo changes\n"
                       << "shapes on Oscillator A " << shapesA.size() << "/" << shapes.size() << ", on Oscillator B "
                       << shapesB.size() << "/" << shapes.size() << "; parameters mapped " << mapped.size() << "/"
-                      << targetCycle.size() << "\nrenders checked for sound " << soundChecked << ", for their end "
+                      << targetCycle->size() << "\nrenders checked for sound " << soundChecked << ", for their end "
                       << tailsChecked << "; largest sample " << largest << ", largest offset left in a tail "
                       << largestTailOffset << "\n"
                       << (failures == 0 ? juce::String ("render soak passed") : juce::String (failures) + " FAILURES")
@@ -249,7 +253,7 @@ namespace
 
             for (auto* key : mappingKeys)
             {
-                const auto target = nextTarget (render.mustSound ? quietingTargets : std::set<juce::String>());
+                const auto target = targetCycle->next (render.mustSound ? quietingTargets : std::set<juce::String>());
                 targets.add (target);
                 mapped.insert (target);
                 render.args.addArray ({ "--mod", juce::String (key) + "=" + target });
@@ -265,27 +269,7 @@ namespace
                 values["fx_overdrive"] = 0.0f;
 
             if (render.mustSound)
-            {
-                for (const juce::String s : { "synth1", "synth2" })
-                {
-                    values[s + "_volume"] = between (0.4f, 1.0f);
-                    values[s + "_attack"] = between (0.0f, 0.2f);
-                    values[s + "_sustain"] = between (0.5f, 1.0f);
-                    values[s + "_param1"] = between (0.15f, 0.85f);
-                    values[s + "_param2"] = between (0.15f, 0.85f);
-                }
-
-                values["masterVol"] = between (0.5f, 1.0f);
-                values["cutoff"] = between (0.6f, 1.0f);
-                values["velMax"] = between (0.5f, 1.0f);
-                values["limiter"] = 1.0f;
-                // Overdrive turns a shape with a large offset into a constant,
-                // which its DC blocker then removes: silence by design.
-                values["fx_overdrive"] = 0.0f;
-
-                for (auto* id : factorIds)
-                    values[id] = between (0.5f, 1.0f);
-            }
+                applyMustSoundSettings (random, [&values] (const juce::String& id, float value) { values[id] = value; });
 
             for (const auto& [id, value] : values)
                 render.args.addArray ({ "--set", id + "=" + juce::String (value, 4) });
@@ -295,22 +279,6 @@ namespace
                               && std::none_of (targets.begin(), targets.end(),
                                                [] (const juce::String& t) { return tailTargets.count (t) > 0; });
             render.summary = "A " + shapeA + ", B " + shapeB + ", targets " + targets.joinIntoString (" ");
-        }
-
-        juce::String nextTarget (const std::set<juce::String>& excluded)
-        {
-            for (size_t i = 0; i < targetCycle.size(); ++i)
-            {
-                auto& candidate = targetCycle[(cyclePos + i) % targetCycle.size()];
-
-                if (excluded.count (candidate) == 0)
-                {
-                    std::swap (candidate, targetCycle[cyclePos % targetCycle.size()]);
-                    return targetCycle[cyclePos++ % targetCycle.size()];
-                }
-            }
-
-            return "dummy";
         }
 
         //==============================================================================
@@ -387,16 +355,9 @@ namespace
                         energy += (double) audio.getSample (c, i) * audio.getSample (c, i);
                     }
 
-                    const auto count = (double) (length - from);
-                    const auto mean = sum / count;
-                    const auto around = std::sqrt (juce::jmax (0.0, energy / count - mean * mean));
-                    largestTailOffset = juce::jmax (largestTailOffset, std::abs (mean));
-
-                    if (around > silenceRms)
-                        return "sound left at the end of the tail of channel " + juce::String (c) + " (rms " + juce::String (around) + ")";
-
-                    if (std::abs (mean) > dcLimit)
-                        return "offset of " + juce::String (mean) + " left at the end of channel " + juce::String (c) + " (DC runaway)";
+                    if (const auto problem = judgeSilentTail (c, sum, energy, (double) (length - from), largestTailOffset);
+                        problem.isNotEmpty())
+                        return problem;
                 }
             }
 
@@ -422,8 +383,7 @@ namespace
         juce::Random random;
         kvAP reference; // for the parameter and shape lists only
 
-        std::vector<juce::String> targetCycle;
-        size_t cyclePos = 0;
+        std::unique_ptr<TargetCycle> targetCycle;
         juce::StringArray shapes;
         std::set<juce::String> shapesA, shapesB, mapped;
         double renderedSeconds = 0.0;

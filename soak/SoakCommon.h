@@ -5,10 +5,13 @@
 
 #include <juce_events/juce_events.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace SoakCommon
 {
@@ -43,6 +46,87 @@ namespace SoakCommon
     inline const std::set<juce::String> quietingTargets { "synth1_attack", "synth2_attack", "adsrTime",
                                                           "synth1_param1", "synth1_param2", "synth2_param1", "synth2_param2",
                                                           "synth1_release", "synth2_release", "fx_overdrive" };
+
+    /** A cycle through parameter ids for mapping targets: each call gives
+        the next id that is not excluded; an excluded one waits for a call
+        that takes it, so every id comes up over a run. */
+    class TargetCycle
+    {
+    public:
+        explicit TargetCycle (std::vector<juce::String> idsInOrder) : ids (std::move (idsInOrder)) {}
+
+        juce::String next (const std::set<juce::String>& excluded)
+        {
+            for (size_t i = 0; i < ids.size(); ++i)
+            {
+                const auto candidate = ids[(position + i) % ids.size()];
+
+                if (excluded.count (candidate) == 0)
+                {
+                    std::swap (ids[(position + i) % ids.size()], ids[position % ids.size()]);
+                    ++position;
+                    return candidate;
+                }
+            }
+
+            return "dummy";
+        }
+
+        size_t size() const noexcept { return ids.size(); }
+
+    private:
+        std::vector<juce::String> ids;
+        size_t position = 0;
+    };
+
+    /** Settings that make a sound that must be heard: both oscillators loud
+        enough with short attacks and middling shape parameters, the filter
+        open, the limiter on, no overdrive (it turns a shape with a large
+        offset into a constant, which its DC blocker then removes: silence by
+        design), and sources that only add to their targets. Calls
+        set (id, value) in a fixed order, drawing values from random. */
+    template <typename SetFn>
+    void applyMustSoundSettings (juce::Random& random, SetFn&& set)
+    {
+        const auto between = [&random] (float lo, float hi) { return lo + random.nextFloat() * (hi - lo); };
+
+        for (const juce::String s : { "synth1", "synth2" })
+        {
+            set (s + "_volume", between (0.4f, 1.0f));
+            set (s + "_attack", between (0.0f, 0.2f));
+            set (s + "_sustain", between (0.5f, 1.0f));
+            set (s + "_param1", between (0.15f, 0.85f));
+            set (s + "_param2", between (0.15f, 0.85f));
+        }
+
+        set ("masterVol", between (0.5f, 1.0f));
+        set ("cutoff", between (0.6f, 1.0f));
+        set ("velMax", between (0.5f, 1.0f));
+        set ("limiter", 1.0f);
+        set ("fx_overdrive", 0.0f);
+
+        for (auto* id : factorIds)
+            set (id, between (0.5f, 1.0f));
+    }
+
+    /** Judges one channel of a tail's silent end from its sum and sum of
+        squares over count samples: nothing left around its mean, and no
+        offset (DC runaway). Empty when it holds, otherwise what is wrong.
+        largestOffset collects the largest offset seen. */
+    inline juce::String judgeSilentTail (int channel, double sum, double energy, double count, double& largestOffset)
+    {
+        const auto mean = sum / count;
+        const auto around = std::sqrt (juce::jmax (0.0, energy / count - mean * mean));
+        largestOffset = juce::jmax (largestOffset, std::abs (mean));
+
+        if (around > silenceRms)
+            return "sound left in the tail of channel " + juce::String (channel) + " (rms " + juce::String (around) + ")";
+
+        if (std::abs (mean) > dcLimit)
+            return "offset of " + juce::String (mean) + " left in the tail of channel " + juce::String (channel) + " (DC runaway)";
+
+        return {};
+    }
 
     /** Runs fn (home folder) with HOME pointing at a new temporary folder and
         the framework initialised, then removes the folder. Returns fn's result. */
