@@ -65,6 +65,16 @@ struct ProcessorRig
         });
     }
 
+    /** Renders numSamples with one message at the first sample. */
+    juce::AudioBuffer<float> renderAfter (const juce::MidiMessage& message, int numSamples)
+    {
+        return render (numSamples, [&message] (juce::MidiBuffer& midi, int start, int)
+        {
+            if (start == 0)
+                midi.addEvent (message, 0);
+        });
+    }
+
     double sampleRate;
     int blockSize;
     kvAP proc;

@@ -192,29 +192,20 @@ TEST (Reliability, UnisonLayersThatStopRenderingLetGoOfTheirNotes)
     rig.set ("synth1_release", 0.0f);
     rig.set ("synth1_unison", 1.0f); // 16 layers
 
-    const auto play = [&] (int numSamples, std::function<void (juce::MidiBuffer&)> first = {})
-    {
-        return rig.render (numSamples, [&] (juce::MidiBuffer& midi, int start, int)
-        {
-            if (start == 0 && first)
-                first (midi);
-        });
-    };
-
-    play (4800, [] (juce::MidiBuffer& m) { m.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0); });
+    rig.renderAfter (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 4800);
     rig.set ("synth1_unison", 0.0f); // one layer
-    play (24000, [] (juce::MidiBuffer& m) { m.addEvent (juce::MidiMessage::noteOff (1, 60), 0); });
+    rig.renderAfter (juce::MidiMessage::noteOff (1, 60), 24000);
     rig.set ("synth1_unison", 1.0f);
 
-    const auto after = play (9600);
+    const auto after = rig.render (9600);
     EXPECT_EQ (AudioAnalysis::peak (after.getReadPointer (0), after.getNumSamples()), 0.0) << "a note stuck in a layer";
 
     // The wheel moves while only one layer renders; then all 16 play a note
     // at the bent pitch, none at the unbent one.
     rig.set ("synth1_unison", 0.0f);
-    play (512, [] (juce::MidiBuffer& m) { m.addEvent (juce::MidiMessage::pitchWheel (1, 16383), 0); });
+    rig.renderAfter (juce::MidiMessage::pitchWheel (1, 16383), 512);
     rig.set ("synth1_unison", 1.0f);
-    const auto bent = play (9600, [] (juce::MidiBuffer& m) { m.addEvent (juce::MidiMessage::noteOn (1, 69, (juce::uint8) 100), 0); });
+    const auto bent = rig.renderAfter (juce::MidiMessage::noteOn (1, 69, (juce::uint8) 100), 9600);
 
     const auto* x = bent.getReadPointer (0) + 4800;
     const auto unbent = AudioAnalysis::powerAt (x, 4800, 440.0, 48000.0);
@@ -233,19 +224,11 @@ TEST (Reliability, ALayerBusyWhenItStopsRenderingLetsGoLater)
     rig.set ("synth1_release", 0.0f);
     rig.set ("synth1_unison", 1.0f);
 
-    rig.render (2560, [] (juce::MidiBuffer& m, int start, int)
-    {
-        if (start == 0)
-            m.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
-    });
+    rig.renderAfter (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 2560);
 
     LockHeldElsewhere busy (rig.proc.synth1.getSynth (5).getLock());
     rig.set ("synth1_unison", 0.0f);
-    rig.render (2560, [] (juce::MidiBuffer& m, int start, int)
-    {
-        if (start == 0)
-            m.addEvent (juce::MidiMessage::noteOff (1, 60), 0);
-    });
+    rig.renderAfter (juce::MidiMessage::noteOff (1, 60), 2560);
 
     busy.release();
     rig.render (512); // still one layer: the busy one lets go now
@@ -255,19 +238,11 @@ TEST (Reliability, ALayerBusyWhenItStopsRenderingLetsGoLater)
 
     // Busy while stopping and still busy when it renders again: it lets go
     // before it renders.
-    rig.render (2560, [] (juce::MidiBuffer& m, int start, int)
-    {
-        if (start == 0)
-            m.addEvent (juce::MidiMessage::noteOn (1, 62, (juce::uint8) 100), 0);
-    });
+    rig.renderAfter (juce::MidiMessage::noteOn (1, 62, (juce::uint8) 100), 2560);
 
     LockHeldElsewhere busyAgain (rig.proc.synth1.getSynth (5).getLock());
     rig.set ("synth1_unison", 0.0f);
-    rig.render (2560, [] (juce::MidiBuffer& m, int start, int)
-    {
-        if (start == 0)
-            m.addEvent (juce::MidiMessage::noteOff (1, 62), 0);
-    });
+    rig.renderAfter (juce::MidiMessage::noteOff (1, 62), 2560);
 
     rig.set ("synth1_unison", 1.0f);
     busyAgain.release();
