@@ -7,7 +7,7 @@
 
 #include "MidiScore.h"
 #include "processor/PluginProcessor.h"
-#include "ui/OAMotdMessage.h"
+#include "net/OAMotdMessage.h"
 
 #include <cmath>
 #include <cstdint>

@@ -4,7 +4,7 @@
 // framework initialised once for the whole run, and notices swallowed (a
 // refused input is the normal case here, not news).
 
-#include "processor/Notices.h"
+#include "diagnostics/Notices.h"
 
 #include <juce_events/juce_events.h>
 

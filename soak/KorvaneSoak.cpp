@@ -11,7 +11,7 @@
 //
 // Usage: korvane_soak [--seed N] [--minutes M] [--verbose]
 
-#include "processor/Notices.h"
+#include "diagnostics/Notices.h"
 #include "processor/PluginProcessor.h"
 
 #include "SoakCommon.h"

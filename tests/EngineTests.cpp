@@ -1,7 +1,7 @@
 #include "AllocationCounter.h"
 #include "AudioAnalysis.h"
 #include "ProcessorFixture.h"
-#include "processor/OAStringTools.h"
+#include "state/OAStringTools.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "processor/BugReporter.h"
-#include "processor/Notices.h"
+#include "diagnostics/BugReporter.h"
+#include "diagnostics/Notices.h"
 
 #include <gtest/gtest.h>
 

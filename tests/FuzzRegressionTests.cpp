@@ -1,5 +1,5 @@
 #include "../fuzz/FuzzHarness.h"
-#include "processor/Notices.h"
+#include "diagnostics/Notices.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "ui/OAMotdMessage.h"
+#include "net/OAMotdMessage.h"
 
 #include <gtest/gtest.h>
 

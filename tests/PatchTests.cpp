@@ -1,6 +1,6 @@
 #include "FileTestSupport.h"
 #include "ProcessorFixture.h"
-#include "processor/RandomWords.h"
+#include "state/RandomWords.h"
 
 #include <gtest/gtest.h>
 

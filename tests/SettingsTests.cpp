@@ -1,5 +1,5 @@
 #include "FileTestSupport.h"
-#include "processor/OASettings.h"
+#include "state/OASettings.h"
 #include "processor/PluginProcessor.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "processor/Notices.h"
+#include "diagnostics/Notices.h"
 
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>

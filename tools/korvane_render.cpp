@@ -2,9 +2,9 @@
 // and the plug-ins run (prepareToPlay, processBlock, output stage), into a WAV
 // file. Bad input ends with one line on stderr and exit code 2, and never
 // leaves an output file behind.
-#include "processor/Notices.h"
-#include "processor/OAFileIO.h"
-#include "processor/OAStringTools.h"
+#include "diagnostics/Notices.h"
+#include "state/OAFileIO.h"
+#include "state/OAStringTools.h"
 #include "processor/PluginProcessor.h"
 
 #include "MidiScore.h"

@@ -1,4 +1,4 @@
-#include "OAStringTools.h"
+#include "state/OAStringTools.h"
 #include "PluginProcessor.h"
 
 #include <cmath>

@@ -1,7 +1,7 @@
-#include "Notices.h"
+#include "diagnostics/Notices.h"
 #include "PluginProcessor.h"
-#include "RandomWords.h"
-#include "Version.h"
+#include "state/RandomWords.h"
+#include "state/Version.h"
 
 namespace
 {

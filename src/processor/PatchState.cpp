@@ -1,8 +1,8 @@
-#include "Notices.h"
-#include "OAStringTools.h"
-#include "OAXmlTools.h"
+#include "diagnostics/Notices.h"
+#include "state/OAStringTools.h"
+#include "state/OAXmlTools.h"
 #include "PluginProcessor.h"
-#include "Version.h"
+#include "state/Version.h"
 
 namespace
 {

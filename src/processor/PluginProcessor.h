@@ -1,8 +1,8 @@
 #pragma once
 
-#include "BugReporter.h"
-#include "OAFileIO.h"
-#include "OASettings.h"
+#include "diagnostics/BugReporter.h"
+#include "state/OAFileIO.h"
+#include "state/OASettings.h"
 #include "ParamMan.h"
 #include "RenderValues.h"
 #include "ScopeFifo.h"

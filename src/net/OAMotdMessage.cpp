@@ -1,6 +1,6 @@
 #include "OAMotdMessage.h"
 
-#include "processor/OAStringTools.h"
+#include "state/OAStringTools.h"
 
 bool OAMotdMessage::applyResponse (int statusCode, const juce::String& body)
 {

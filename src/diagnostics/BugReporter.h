@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OAFileIO.h"
+#include "state/OAFileIO.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 

@@ -1,7 +1,7 @@
 #include "BugReporter.h"
 
 #include "Notices.h"
-#include "Version.h"
+#include "state/Version.h"
 
 #include <juce_cryptography/juce_cryptography.h>
 #include <juce_events/juce_events.h>
