@@ -4,6 +4,9 @@
 //                 shape's heaviest parameters): per_voice_sample (seconds, "6.1n" = 6.1 ns)
 //  Scenario/S1..3 the whole processor (voices, modulation, output stage) at
 //                 48 kHz, block 512: realtime_x = audio time / render time
+//  StateReport/<plug-in|standalone>/<MB>
+//                 one state report (message thread) into a log already that
+//                 large; the standalone also keeps the crash handler's copy
 //
 // Run with `make bench`; never part of the tests.
 #include "Scenarios.h"
@@ -101,6 +104,24 @@ namespace
         state.counters["per_voice_sample"] = benchmark::Counter ((double) state.iterations() * blockSize * scenario.soundingVoices,
                                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     }
+
+    void benchStateReport (benchmark::State& state, bool standalone)
+    {
+        juce::AudioProcessor::setTypeOfNextNewPlugin (standalone ? juce::AudioProcessor::wrapperType_Standalone
+                                                                 : juce::AudioProcessor::wrapperType_VST3);
+        kvAP proc;
+        juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
+
+        const auto megabytes = (int) state.range (0);
+        const auto filler = juce::String::repeatedString ("x", 1024 * 1024);
+        for (int i = 0; i < megabytes; ++i)
+            proc.logReport (filler);
+
+        for (auto _ : state)
+            proc.logStateReport ("Bench");
+
+        state.counters["log_mb"] = (double) proc.bugReporter.log.getNumBytesAsUTF8() / (1024.0 * 1024.0);
+    }
 }
 
 int main (int argc, char** argv)
@@ -121,6 +142,10 @@ int main (int argc, char** argv)
 
     for (int number = 1; number <= 3; ++number)
         withBest (benchmark::RegisterBenchmark (("Scenario/S" + std::to_string (number)).c_str(), benchScenario, number));
+
+    for (const auto standalone : { false, true })
+        withBest (benchmark::RegisterBenchmark (standalone ? "StateReport/standalone" : "StateReport/plug-in", benchStateReport, standalone)
+                      ->Arg (1)->Arg (10)->Iterations (200));
 
     benchmark::Initialize (&argc, argv);
 

@@ -262,6 +262,7 @@ private:
     void applyPendingOverdriveSettings();
     void feedHistory (const juce::AudioBuffer<float>& buffer);
     void applyPatchLocation();
+    void startStandaloneCrashReports();
 
     std::vector<DispatchEntry> dispatchTable;                 // in table order
     std::map<juce::String, int> dispatchIndexById;
