@@ -328,11 +328,22 @@ TEST_F (FactoryBankTest, FirstStartOfTheAppAndThePlugInsCopiesTheBank)
         EXPECT_FALSE (makerFolder().exists());
     }
 
-    for (auto type : { juce::AudioProcessor::wrapperType_Standalone, juce::AudioProcessor::wrapperType_VST3,
-                       juce::AudioProcessor::wrapperType_LV2 })
+    // An empty patch folder, or none at all yet.
+    const std::pair<juce::AudioProcessor::WrapperType, bool> starts[] {
+        { juce::AudioProcessor::wrapperType_Standalone, true },
+        { juce::AudioProcessor::wrapperType_VST3, false },
+        { juce::AudioProcessor::wrapperType_LV2, true },
+    };
+
+    for (auto [type, folderExists] : starts)
     {
         SCOPED_TRACE ((int) type);
         makerFolder().deleteRecursively();
+
+        if (folderExists)
+        {
+            ASSERT_TRUE (patchFolder().createDirectory());
+        }
 
         const auto proc = startApp (type);
 
@@ -378,6 +389,7 @@ TEST_F (FactoryBankTest, LaterStartsLeaveTheUsersFactoryFolderAlone)
     EXPECT_FALSE (deleted.exists());
     EXPECT_TRUE (factory.getChildFile ("Mine.kvn").existsAsFile());
     EXPECT_EQ (kvnNamesIn (factory).size(), 32);
+    EXPECT_EQ (fileNamesIn (patchFolder()), juce::StringArray ({ "Factory" }));
 
     // Only a start without the folder brings the whole bank back.
     ASSERT_TRUE (factory.deleteRecursively());

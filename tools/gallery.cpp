@@ -73,7 +73,7 @@ namespace
 
     juce::String decibels (double db)
     {
-        return db <= -199.0 ? juce::String ("-inf") : juce::String (db, 1);
+        return db < -100.0 ? juce::String ("< -100") : juce::String (db, 1);
     }
 
     void writePng (const juce::Image& image, const juce::File& file)
