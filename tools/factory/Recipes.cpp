@@ -123,8 +123,8 @@ namespace
         add (Recipe ("Bright Pluck", Category::pluck, "Two detuned naive saws; the filter envelope snaps shut in a fifth of a second")
                 .wave (A, "sawtooth_mod").level (A, 0.8f).voices (A, 8).amp (A, 0.001, 0.45, 0.0f, 0.3)
                 .wave (B, "sawtooth_mod").tune (B, 0, 9.0f).level (B, 0.6f).voices (B, 8).amp (B, 0.001, 0.45, 0.0f, 0.3)
-                .filter (200.0, 2.0)
-                .env (1, "cutoff", 0.7f, 0.0, 0.2, 0.0f, 0.2)
+                .filter (300.0, 2.0)
+                .env (1, "cutoff", 0.8f, 0.0, 0.25, 0.0f, 0.2)
                 .master (0.25f));
 
         add (Recipe ("Harp Pluck", Category::pluck, "Triangle with a decaying octave partial, long and soft")
@@ -140,10 +140,10 @@ namespace
                 .env (1, "cutoff", 0.35f, 0.0, 0.06, 0.0f, 0.05)
                 .master (0.25f));
 
-        add (Recipe ("Crush Pluck", Category::pluck, "A bit-crushed sine that grows coarser as it decays, with an octave ping")
+        add (Recipe ("Crush Pluck", Category::pluck, "A bit-crushed sine that grows coarser as it decays, with an octave ping, its grit filtered soft")
                 .wave (A, "sine_crush", 0.3f, 0.1f).level (A, 0.9f).voices (A, 8).amp (A, 0.001, 0.3, 0.0f, 0.3)
                 .wave (B, "sine_og").tune (B, 12).level (B, 0.3f).voices (B, 8).amp (B, 0.001, 0.15, 0.0f, 0.1)
-                .filter (8000.0, 0.7)
+                .filter (4500.0, 0.7)
                 .env (1, "synth1_param2", 0.5f, 0.0, 0.2, 0.0f, 0.1)
                 .master (0.6f));
 
