@@ -59,6 +59,23 @@ render: configure
 		--mod lfo1_mappedParam=synth1_pan --set lfo1_rate=0.75
 	@echo "Demo written to $(DEMO_DIR)/demo.wav (from $(DEMO_DIR)/demo.mid)"
 
+# The factory bank. `make factory` writes resources/factory from the recipes in
+# tools/factory/Recipes.cpp through the processor's own savePatch; `make gallery`
+# loads every factory patch, plays its category's phrase, measures it and writes
+# docs/gallery (balance table, pictures, waveform sheet) and the audio into
+# $(BUILD_DIR)/gallery. Both run with a home folder of their own in the build folder.
+.PHONY: factory gallery
+TOOL_HOME = $(abspath $(BUILD_DIR))/tool-home
+factory: configure
+	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane-make-factory
+	@mkdir -p $(TOOL_HOME)
+	@HOME=$(TOOL_HOME) $(BUILD_DIR)/tools/korvane-make-factory resources/factory
+
+gallery: configure
+	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane-gallery
+	@mkdir -p $(TOOL_HOME)
+	@HOME=$(TOOL_HOME) $(BUILD_DIR)/tools/korvane-gallery --patches resources/factory --docs docs/gallery --audio $(BUILD_DIR)/gallery
+
 # The test suite under AddressSanitizer + UndefinedBehaviorSanitizer, and under
 # ThreadSanitizer, each in its own build folder.
 test-asan: deps

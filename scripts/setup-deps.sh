@@ -23,6 +23,8 @@ packages=(
     jalv bsdutils
     # installation and packaging: desktop entry check, CPack's Debian generator
     desktop-file-utils dpkg-dev file
+    # the typeface of the gallery's pictures (`make gallery`)
+    fonts-dejavu-core
 )
 
 if [ "${1:-}" = "fuzz" ]; then

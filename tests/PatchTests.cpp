@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <csignal>
-#include <sys/resource.h>
 #include <unistd.h>
 
 using namespace FileTests;
@@ -682,17 +680,8 @@ TEST_F (PatchFaults, FailedWriteKeepsTheOldPatchAndSaysSo)
     proc.patchName = "Before";
 
     // A disk that fills up after 1000 bytes: the write fails part way.
-    struct rlimit saved {};
-    ASSERT_EQ (getrlimit (RLIMIT_FSIZE, &saved), 0);
-    const auto previousHandler = std::signal (SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 1000;
-    ASSERT_EQ (setrlimit (RLIMIT_FSIZE, &small), 0);
-
-    const auto written = proc.savePatch ("Full.kvn");
-
-    setrlimit (RLIMIT_FSIZE, &saved);
-    std::signal (SIGXFSZ, previousHandler);
+    bool written = true;
+    withFileSizeLimit (1000, [&] { written = proc.savePatch ("Full.kvn"); });
 
     EXPECT_FALSE (written);
     EXPECT_EQ (bytesOf (file), good);

@@ -1,6 +1,7 @@
 #include "PluginProcessor.h"
 
 #include "editor/InterimEditor.h"
+#include "state/FactoryBank.h"
 
 //==============================================================================
 kvAP::kvAP()
@@ -71,6 +72,12 @@ kvAP::kvAP()
     // Last, because the settings may move the patch folder.
     settings.load (fileIO);
     applyPatchLocation();
+
+    // The app and the plug-ins bring the factory sounds along on their first
+    // start; the renderer and other tools that build a processor do not
+    // write into the patch folder.
+    if (wrapperType != wrapperType_Undefined)
+        FactoryBank::installWhenMissing (fileIO.productFolder);
 }
 
 void kvAP::applyPatchLocation()

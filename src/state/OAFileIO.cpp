@@ -37,18 +37,6 @@ namespace
         return true;
     }
 
-    /** Makes a rename in the folder survive a power cut; failure only costs durability. */
-    void syncFolder (const juce::File& folder)
-    {
-        const auto fd = ::open (folder.getFullPathName().toRawUTF8(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-
-        if (fd >= 0)
-        {
-            ::fsync (fd);
-            ::close (fd);
-        }
-    }
-
     /** A hidden sibling that no "*.kvn" or "*.oasettings" search picks up. */
     juce::File temporarySiblingOf (const juce::File& file, int attempt)
     {
@@ -81,6 +69,37 @@ namespace
                 part.deleteFile();
         }
     }
+}
+
+void OAFileIO::syncFolder (const juce::File& folder)
+{
+    const auto fd = ::open (folder.getFullPathName().toRawUTF8(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+
+    if (fd >= 0)
+    {
+        ::fsync (fd);
+        ::close (fd);
+    }
+}
+
+juce::Result OAFileIO::writeNewFile (const juce::File& file, const void* data, size_t numBytes)
+{
+    const auto fail = [] { return juce::Result::fail (juce::String::fromUTF8 (std::strerror (errno))); };
+    const auto fd = ::open (file.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+
+    if (fd < 0)
+        return fail();
+
+    errno = 0;
+
+    if (! writeAll (fd, static_cast<const char*> (data), numBytes) || ::fsync (fd) != 0)
+    {
+        const auto result = errno != 0 ? fail() : juce::Result::fail ("nothing could be written");
+        ::close (fd);
+        return result;
+    }
+
+    return ::close (fd) == 0 ? juce::Result::ok() : fail();
 }
 
 OAFileIO::OAFileIO()

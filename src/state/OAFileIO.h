@@ -49,6 +49,15 @@ struct OAFileIO
         removed. */
     static bool writeTextFileAtomically (const juce::File& file, const juce::String& text);
 
+    /** Creates the file, which must not exist yet, with the bytes, flushed to
+        disk. On failure the result says why, and a partly written file may be
+        left for the caller to remove. */
+    static juce::Result writeNewFile (const juce::File& file, const void* data, size_t numBytes);
+
+    /** Makes new names in the folder (a rename, a created file) survive a
+        power cut; a failure only costs durability. */
+    static void syncFolder (const juce::File& folder);
+
     /** The text with every line end as "\r\n" (lone "\n" and "\r" included). */
     static juce::String withCrLf (const juce::String& text);
 };
