@@ -16,7 +16,15 @@
 
 namespace
 {
-    /** Mean position of the pixels close to a colour; (-1, -1) when none is. */
+    bool isNear (juce::Colour p, juce::Colour target, int tolerance)
+    {
+        return p.getAlpha() > 200
+            && std::abs (p.getRed() - target.getRed()) < tolerance
+            && std::abs (p.getGreen() - target.getGreen()) < tolerance
+            && std::abs (p.getBlue() - target.getBlue()) < tolerance;
+    }
+
+    /** Mean position of the solid pixels close to a colour; (-1, -1) when none is. */
     juce::Point<float> centroidOf (const juce::Image& image, juce::Colour target, int tolerance = 40)
     {
         double sx = 0, sy = 0;
@@ -24,18 +32,12 @@ namespace
 
         for (int y = 0; y < image.getHeight(); ++y)
             for (int x = 0; x < image.getWidth(); ++x)
-            {
-                const auto p = image.getPixelAt (x, y);
-                if (p.getAlpha() > 200
-                    && std::abs (p.getRed() - target.getRed()) < tolerance
-                    && std::abs (p.getGreen() - target.getGreen()) < tolerance
-                    && std::abs (p.getBlue() - target.getBlue()) < tolerance)
+                if (isNear (image.getPixelAt (x, y), target, tolerance))
                 {
                     sx += x + 0.5;
                     sy += y + 0.5;
                     ++n;
                 }
-            }
 
         if (n == 0)
             return { -1.0f, -1.0f };
@@ -48,12 +50,7 @@ namespace
         int n = 0;
         for (int y = 0; y < image.getHeight(); ++y)
             for (int x = 0; x < image.getWidth(); ++x)
-            {
-                const auto p = image.getPixelAt (x, y);
-                n += (p.getAlpha() > 200 && std::abs (p.getRed() - target.getRed()) < tolerance
-                      && std::abs (p.getGreen() - target.getGreen()) < tolerance
-                      && std::abs (p.getBlue() - target.getBlue()) < tolerance) ? 1 : 0;
-            }
+                n += isNear (image.getPixelAt (x, y), target, tolerance) ? 1 : 0;
         return n;
     }
 
