@@ -59,7 +59,7 @@ public:
     int cols = 0, rows = 1;
     std::array<OASlider, maxSliders> sliders;
     std::array<juce::TextButton, maxSliders> buttons;
-    // After the sliders: the attachments go first.
+    // Declared after the sliders, so they are destroyed before them.
     std::array<std::unique_ptr<juce::AudioProcessorValueTreeState::SliderAttachment>, maxSliders> attachments;
     kvAP& processor;
     int buttonOffset = 0;
