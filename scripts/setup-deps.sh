@@ -12,6 +12,8 @@ packages=(
     libasound2-dev libjack-jackd2-dev libcurl4-gnutls-dev
     libfreetype-dev libfontconfig1-dev libgl-dev
     libx11-dev libxext-dev libxinerama-dev libxrandr-dev libxcursor-dev
+    # the editor's embedded typeface, and the renderer of its icon drawings
+    fonts-agave librsvg2-bin
     # plug-in formats and tools to inspect them
     lv2-dev lilv-utils
     # tests and benchmarks

@@ -8,6 +8,7 @@
 #include "ScopeFifo.h"
 #include "synth/SynthGroup.h"
 #include "synth/WaveManager.h"
+#include "ui/OATheme.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_audio_utils/juce_audio_utils.h>
@@ -153,6 +154,7 @@ public:
     /** The tempo-synced rate label of LFO 1 or 2 ("1/4" ...; "x/y" before the first rate is applied). */
     juce::String getLfoRateText (int lfoNumber) const;
     juce::ADSR env1Adsr, env2Adsr;
+    OATheme theme; // the palette every editor of this processor draws with
     std::atomic<bool> bulkUpdate { true };
     std::atomic<bool> overdriveBypassed { true };
     RenderValues renderValues;
