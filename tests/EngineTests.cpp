@@ -2,6 +2,7 @@
 #include "AudioAnalysis.h"
 #include "ProcessorFixture.h"
 #include "state/OAStringTools.h"
+#include "synth/ValueCurve.h"
 
 #include <gtest/gtest.h>
 
@@ -294,6 +295,25 @@ TEST (EngineFilter, CutoffAndQTables)
                            QCase { 0.1f, 1.0f, 5.87f }, QCase { 0.5f, 1.0f, 38.54f }, QCase { 0.99f, 1.0f, 256.01f },
                            QCase { 0.7f, 0.0f, 0.01f } })
         EXPECT_NEAR (kvAP::filterQFor (c.res, c.qMax), c.q, 0.005f) << c.res << " " << c.qMax;
+
+    // The top of the curve is exact: the 0.99 cap is taken in double, so 0.99
+    // (a float a little above it) and 1.0 give 20000 Hz and Q 256.01, not a
+    // few thousandths more, and the stage times reach exactly their maximum.
+    for (const float top : { 0.99f, 1.0f })
+    {
+        EXPECT_EQ (ValueCurve::curved (top), 1.0f) << top;
+        EXPECT_EQ (kvAP::filterCutoffHzFor (top), 20000.0f) << top;
+        EXPECT_EQ (kvAP::filterQFor (top, 1.0f), 256.01f) << top;
+    }
+
+    EXPECT_EQ (ValueCurve::curved (0.0f), 0.0f);
+
+    SynthVoice voice;
+    voice.setADSR ("attack", 0.99f);
+    voice.setADSR ("release", 1.0f);
+    voice.setADSR ("time", 0.5f);
+    EXPECT_EQ (voice.getEnvelopeParameters().attack, 20.0f);  // 1 x time 0.5 x scaling 40
+    EXPECT_EQ (voice.getEnvelopeParameters().release, 20.0f);
 }
 
 TEST (EngineFilter, CoefficientsEqualTheFrameworksLowPassDesign)
