@@ -6,7 +6,8 @@
 //   korvane_plugin_host analyse FILE.wav [FROM_SECONDS TO_SECONDS]
 //
 // The first two check the parameters (80), a state save/restore round trip
-// into a second instance, and a rendered note (level and pitch). The third
+// into a second instance, a rendered note (level and pitch) and the MIDI the
+// plug-in hands back. The third
 // measures a recording: peak_dbfs=... rms_dbfs=... frequency_hz=...
 // Exit code 0 when every check passes, 1 otherwise.
 #include "AudioAnalysis.h"
@@ -165,7 +166,7 @@ namespace
         juce::AudioBuffer<float> recording (2, totalBlocks * blockSize);
         juce::AudioBuffer<float> block (channels, blockSize);
         juce::MidiBuffer midi;
-        bool finite = true;
+        bool finite = true, noteCameBack = false;
 
         for (int b = 0; b < totalBlocks; ++b)
         {
@@ -178,6 +179,10 @@ namespace
                 midi.addEvent (juce::MidiMessage::noteOff (1, 69), 0);
 
             synth.processBlock (block, midi);
+
+            if (b == 0)
+                for (const auto metadata : midi)
+                    noteCameBack = noteCameBack || (metadata.getMessage().isNoteOn() && metadata.getMessage().getNoteNumber() == 69);
 
             for (int c = 0; c < 2; ++c)
             {
@@ -197,6 +202,7 @@ namespace
         const auto tail = dbfs (peak (recording.getReadPointer (0, (int) (1.3 * sampleRate)), (int) (0.15 * sampleRate)));
 
         check (finite, "every rendered sample is finite");
+        check (noteCameBack, "the block's notes come back on the plug-in's MIDI output");
         check (level > -40.0 && level < 0.0, "the held note sounds at " + juce::String (level, 1) + " dBFS RMS");
         check (std::abs (pitch - 440.0) < 1.0, "the held note plays at " + juce::String (pitch, 2) + " Hz (note 69)");
         check (std::abs (rms (recording.getReadPointer (0, held), heldLength) - rms (recording.getReadPointer (1, held), heldLength)) < 1.0e-3,
