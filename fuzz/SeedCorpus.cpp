@@ -262,7 +262,7 @@ int main (int argc, char** argv)
         for (const auto& param : p->paramMan.params)
             patchWords << dictionaryEntry (param.paramId.toRawUTF8());
 
-        for (const auto& entry : p->modMap)
+        for (const auto& entry : p->getModMap())
             patchWords << dictionaryEntry (entry.first.toRawUTF8());
 
         for (auto* shape : p->waveManager.waveforms)

@@ -281,10 +281,12 @@ namespace
     {
         for (const auto& [key, value] : o.mods)
         {
-            if (proc.modMap.count (key) == 0)
+            const auto map = proc.getModMap();
+
+            if (map.count (key) == 0)
             {
                 juce::StringArray keys;
-                for (const auto& entry : proc.modMap)
+                for (const auto& entry : map)
                     keys.add (entry.first);
 
                 bad ("--mod: unknown key '" + key + "' (keys: " + keys.joinIntoString (", ") + ")");

@@ -85,15 +85,14 @@ void kvAP::setStateInformation (const void* data, int sizeInBytes)
 
     patchName = xml->getStringAttribute ("patchName");
 
-    for (auto& [key, value] : modMap)
+    for (const auto& [key, value] : getModMap())
     {
         const auto stored = xml->getStringAttribute (key);
 
         if (stored.isNotEmpty())
-            value = stored;
+            setModMapEntry (key, stored);
     }
 
-    modMapChanged();
     apvts.replaceState (juce::ValueTree::fromXml (*xml));
     updateOscTypes();
 
@@ -108,11 +107,10 @@ void kvAP::setStateInformation (const void* data, int sizeInBytes)
 
 juce::ValueTree kvAP::loadModMaps (juce::ValueTree tree)
 {
-    for (auto& [key, value] : modMap)
+    for (const auto& [key, value] : getModMap())
         if (tree.hasProperty (key))
-            value = tree[key].toString();
+            setModMapEntry (key, tree[key].toString());
 
-    modMapChanged();
     return tree.createCopy();
 }
 
@@ -142,10 +140,21 @@ juce::String kvAP::getModMap (const juce::String& key) const
     return found != modMap.end() ? found->second : juce::String ("unknown");
 }
 
-void kvAP::setModMapEntry (const juce::String& key, const juce::String& value)
+std::map<juce::String, juce::String> kvAP::getModMap() const
 {
-    modMap[key] = value;
+    return modMap;
+}
+
+bool kvAP::setModMapEntry (const juce::String& key, const juce::String& value)
+{
+    const auto found = modMap.find (key);
+
+    if (found == modMap.end())
+        return false;
+
+    found->second = value;
     modMapChanged();
+    return true;
 }
 
 //==============================================================================

@@ -211,7 +211,8 @@ void kvAP::prepareToPlay (double sampleRate, int samplesPerBlock)
 
     // Room for a dense block of host MIDI plus the on-screen keyboard's events,
     // so that merging them never allocates on the audio thread.
-    blockMidi.ensureSize (64 * 1024);
+    spareMidi.ensureSize (midiReserve);
+    handedOverMidi = nullptr;
 
     bulkUpdate = false;
     updateAllParams();

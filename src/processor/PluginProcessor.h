@@ -48,8 +48,10 @@ public:
     bool isBusesLayoutSupported (const BusesLayout& layout) const override;
     void prepareToPlay (double sampleRate, int samplesPerBlock) override;
     void releaseResources() override;
+    // Single precision only: supportsDoublePrecisionProcessing() stays false, so
+    // hosts never call the framework's double-precision version (which asserts).
+    using juce::AudioProcessor::processBlock;
     void processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
-    void processBlock (juce::AudioBuffer<double>&, juce::MidiBuffer&) override {}
 
     void getStateInformation (juce::MemoryBlock& destData) override;
     void setStateInformation (const void* data, int sizeInBytes) override;
@@ -84,6 +86,12 @@ public:
     static float filterCutoffHzFor (float cutoff);
     static float filterQFor (float resonance, float qMax);
 
+    /** The cutoff the filter runs at for a "cutoff" value: filterCutoffHzFor,
+        kept below Nyquist when the sample rate (0: not known yet) needs it.
+        The cutoff read-out (renderValues.cutoffHz, filterCutoffString) shows
+        this frequency, truncated to whole Hz. */
+    static float filterCutoffHzAt (float cutoff, double sampleRate);
+
     /** The low-pass coefficients (b0, b1, b2, a0, a1, a2) that the current
         filter settings ask for at the given sample rate. */
     std::array<float, 6> computeFilterCoefficients (double sampleRate) const;
@@ -91,12 +99,15 @@ public:
     /** Current normalised value of a parameter of the table. */
     float getParamValue (const juce::String& id) const;
 
-    // Modulation mapping. modMap is written on the message thread only, through
-    // setModMapEntry (or followed by modMapChanged() after direct writes), so
-    // that the audio thread's copy of the four targets stays current.
-    void setModMapEntry (const juce::String& key, const juce::String& value);
-    void modMapChanged();
+    // Modulation mapping: the eight keys of modMap (four waveform ids, four
+    // target ids). setModMapEntry is the one way to change them (message
+    // thread only): it keeps the audio thread's copy of the four targets in
+    // step. Unknown keys are refused (false); the map never gains a key.
+    bool setModMapEntry (const juce::String& key, const juce::String& value);
+    /** The value of one key, or "unknown" for a key the map does not hold. */
     juce::String getModMap (const juce::String& key) const;
+    /** A copy of the whole map, in key order (as the patch document lists it). */
+    std::map<juce::String, juce::String> getModMap() const;
 
     // Patch documents and host state
     std::unique_ptr<juce::XmlElement> buildPatchData();
@@ -159,7 +170,6 @@ public:
     std::atomic<bool> overdriveBypassed { true };
     RenderValues renderValues;
 
-    std::map<juce::String, juce::String> modMap;
     std::map<juce::String, juce::String> modMapNames;
     WaveManager waveManager;
 
@@ -229,6 +239,7 @@ private:
     static bool isRenderThread() noexcept;
 
     void buildDispatchTable();
+    void modMapChanged();
     /** What one modulation source reads, resolved once at construction. */
     struct EnvelopeSource
     {
@@ -265,6 +276,8 @@ private:
     void feedHistory (const juce::AudioBuffer<float>& buffer);
     void applyPatchLocation();
 
+    std::map<juce::String, juce::String> modMap; // written only through setModMapEntry
+
     std::vector<DispatchEntry> dispatchTable;                 // in table order
     std::map<juce::String, int> dispatchIndexById;
     std::vector<std::atomic<float>*> paramValues;            // in table order
@@ -296,7 +309,11 @@ private:
     std::atomic<bool> filterDirty { false };
     std::atomic<bool> overdriveDirty { false };
 
-    juce::MidiBuffer blockMidi; // the block's MIDI with the on-screen keyboard merged in
+    // The reserved MIDI buffer that processBlock swaps into the host's, and
+    // the storage it handed over (the host's buffer while it still holds it).
+    static constexpr size_t midiReserve = 64 * 1024;
+    juce::MidiBuffer spareMidi;
+    const juce::uint8* handedOverMidi = nullptr;
 
     mutable juce::CriticalSection trackPropertiesLock;
     std::optional<juce::String> trackName;

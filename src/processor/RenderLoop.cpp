@@ -66,13 +66,23 @@ void kvAP::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& mid
     const ScopedRenderThread renderThread;
     const auto n = buffer.getNumSamples();
 
-    // The on-screen keyboard's events join the block's MIDI in a buffer whose
-    // room was reserved in prepareToPlay.
-    blockMidi.clear();
-    blockMidi.addEvents (midi, 0, n, 0);
-    keyboardState.processNextMidiBuffer (blockMidi, 0, n, true);
+    // The on-screen keyboard's events join the block's MIDI in the host's own
+    // buffer, which the host (and the standalone's MIDI output) reads back.
+    // The host's buffer may lack room for them, so the first block swaps in
+    // one whose room was reserved in prepareToPlay; as long as the host keeps
+    // passing that one, the events go straight in, without a copy.
+    if (handedOverMidi == nullptr || midi.data.begin() != handedOverMidi)
+    {
+        spareMidi.ensureSize (midiReserve); // only grows storage that came from the host
+        spareMidi.clear();
+        spareMidi.addEvents (midi, 0, -1, 0);
+        midi.swapWith (spareMidi);
+        handedOverMidi = midi.data.begin();
+    }
 
-    process (buffer, blockMidi);
+    keyboardState.processNextMidiBuffer (midi, 0, n, true);
+
+    process (buffer, midi);
 
     juce::dsp::AudioBlock<float> block (buffer);
     juce::dsp::ProcessContextReplacing<float> context (block);

@@ -6,9 +6,12 @@
 //   korvane_plugin_host analyse FILE.wav [FROM_SECONDS TO_SECONDS]
 //
 // The first two check the parameters (80), a state save/restore round trip
-// into a second instance, and a rendered note (level and pitch). The third
+// into a second instance, a rendered note (level and pitch) and the MIDI the
+// plug-in hands back. The third
 // measures a recording: peak_dbfs=... rms_dbfs=... frequency_hz=...
 // Exit code 0 when every check passes, 1 otherwise.
+#include "AudioAnalysis.h"
+
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <juce_audio_processors/juce_audio_processors.h>
 
@@ -19,6 +22,9 @@
 
 namespace
 {
+    using AudioAnalysis::peak;
+    using AudioAnalysis::rms;
+
     constexpr double sampleRate = 48000.0;
     constexpr int blockSize = 512;
     constexpr int expectedParameters = 80;
@@ -32,68 +38,6 @@ namespace
     }
 
     double dbfs (double gain) { return gain > 0.0 ? 20.0 * std::log10 (gain) : -999.0; }
-
-    double rms (const float* x, int n)
-    {
-        double sum = 0.0;
-        for (int i = 0; i < n; ++i)
-            sum += (double) x[i] * x[i];
-        return n > 0 ? std::sqrt (sum / n) : 0.0;
-    }
-
-    double peak (const float* x, int n)
-    {
-        double p = 0.0;
-        for (int i = 0; i < n; ++i)
-            p = std::max (p, (double) std::abs (x[i]));
-        return p;
-    }
-
-    /** Fundamental from rising zero crossings, interpolated between samples. */
-    double frequency (const float* x, int n, double rate)
-    {
-        double first = -1.0, last = -1.0;
-        int crossings = 0;
-
-        for (int i = 1; i < n; ++i)
-        {
-            if (x[i - 1] < 0.0f && x[i] >= 0.0f)
-            {
-                const auto t = (i - 1) + (double) -x[i - 1] / ((double) x[i] - x[i - 1]);
-                if (first < 0.0)
-                    first = t;
-                last = t;
-                ++crossings;
-            }
-        }
-
-        return crossings > 1 ? (crossings - 1) * rate / (last - first) : 0.0;
-    }
-
-    /** Fundamental from the median distance of rising zero crossings, which
-        ignores gaps between notes and the odd restart of a note. */
-    double medianFrequency (const float* x, int n, double rate)
-    {
-        std::vector<double> periods;
-        double last = -1.0;
-
-        for (int i = 1; i < n; ++i)
-        {
-            if (x[i - 1] < 0.0f && x[i] >= 0.0f)
-            {
-                const auto t = (i - 1) + (double) -x[i - 1] / ((double) x[i] - x[i - 1]);
-                if (last >= 0.0)
-                    periods.push_back (t - last);
-                last = t;
-            }
-        }
-
-        if (periods.empty())
-            return 0.0;
-
-        std::nth_element (periods.begin(), periods.begin() + (long) periods.size() / 2, periods.end());
-        return rate / periods[periods.size() / 2];
-    }
 
     /** The parameters a user sees: the host's bypass switch and hidden MIDI-controller
         stand-ins (VST3) are not the plug-in's own. */
@@ -222,7 +166,7 @@ namespace
         juce::AudioBuffer<float> recording (2, totalBlocks * blockSize);
         juce::AudioBuffer<float> block (channels, blockSize);
         juce::MidiBuffer midi;
-        bool finite = true;
+        bool finite = true, noteCameBack = false;
 
         for (int b = 0; b < totalBlocks; ++b)
         {
@@ -235,6 +179,10 @@ namespace
                 midi.addEvent (juce::MidiMessage::noteOff (1, 69), 0);
 
             synth.processBlock (block, midi);
+
+            if (b == 0)
+                for (const auto metadata : midi)
+                    noteCameBack = noteCameBack || (metadata.getMessage().isNoteOn() && metadata.getMessage().getNoteNumber() == 69);
 
             for (int c = 0; c < 2; ++c)
             {
@@ -250,10 +198,11 @@ namespace
         const auto held = (int) (0.1 * sampleRate);
         const auto heldLength = (int) (0.8 * sampleRate);
         const auto level = dbfs (rms (recording.getReadPointer (0, held), heldLength));
-        const auto pitch = frequency (recording.getReadPointer (0, held), heldLength, sampleRate);
+        const auto pitch = AudioAnalysis::frequencyFromCrossings (recording.getReadPointer (0, held), heldLength, sampleRate);
         const auto tail = dbfs (peak (recording.getReadPointer (0, (int) (1.3 * sampleRate)), (int) (0.15 * sampleRate)));
 
         check (finite, "every rendered sample is finite");
+        check (noteCameBack, "the block's notes come back on the plug-in's MIDI output");
         check (level > -40.0 && level < 0.0, "the held note sounds at " + juce::String (level, 1) + " dBFS RMS");
         check (std::abs (pitch - 440.0) < 1.0, "the held note plays at " + juce::String (pitch, 2) + " Hz (note 69)");
         check (std::abs (rms (recording.getReadPointer (0, held), heldLength) - rms (recording.getReadPointer (1, held), heldLength)) < 1.0e-3,
@@ -319,7 +268,7 @@ namespace
         std::cout << "channels=" << audio.getNumChannels() << " seconds=" << juce::String (n / rate, 3)
                   << " peak_dbfs=" << juce::String (dbfs (p), 2)
                   << " rms_dbfs=" << juce::String (dbfs (std::sqrt (sum / juce::jmax (1, audio.getNumChannels()))), 2)
-                  << " frequency_hz=" << juce::String (medianFrequency (audio.getReadPointer (0), n, rate), 2) << std::endl;
+                  << " frequency_hz=" << juce::String (AudioAnalysis::medianFrequencyFromCrossings (audio.getReadPointer (0), n, rate), 2) << std::endl;
         return 0;
     }
 }
