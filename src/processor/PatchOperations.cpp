@@ -256,6 +256,8 @@ void kvAP::logStateReport (juce::String label)
 
 juce::File kvAP::writeReport (juce::String kind)
 {
+    outputGuard.reportNewOccurrences();
+
     // The host's track, when it told us one, helps to tell reports apart.
     juce::String name ("none"), colour ("none");
 

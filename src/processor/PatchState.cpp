@@ -4,6 +4,8 @@
 #include "PluginProcessor.h"
 #include "state/Version.h"
 
+#include <cmath>
+
 namespace
 {
     /** A document is a patch when its root carries at least one PARAM child
@@ -20,6 +22,18 @@ namespace
                 return true;
 
         return false;
+    }
+
+    /** A value that is not a finite number ("nan", "inf", or "1e39", which a
+        float cannot hold) counts as no value: the parameter takes its
+        default, as for a PARAM without one. The parameter tree binds every
+        child of the root that names a parameter, whatever its tag. */
+    void dropNonFiniteValues (juce::XmlElement& root)
+    {
+        for (auto* child : root.getChildIterator())
+            if (child->hasAttribute ("value")
+                && ! std::isfinite ((float) child->getStringAttribute ("value").getDoubleValue()))
+                child->removeAttribute ("value");
     }
 
     /** The framework unpacks host state with String::fromUTF8, which checks
@@ -94,6 +108,7 @@ void kvAP::setStateInformation (const void* data, int sizeInBytes)
     }
 
     modMapChanged();
+    dropNonFiniteValues (*xml);
     apvts.replaceState (juce::ValueTree::fromXml (*xml));
     updateOscTypes();
 
@@ -118,13 +133,16 @@ juce::ValueTree kvAP::loadModMaps (juce::ValueTree tree)
 
 juce::Result kvAP::replaceState (const juce::String& xmlText)
 {
-    const auto xml = OAXmlTools::parse (xmlText);
+    juce::String refused;
+    const auto xml = OAXmlTools::parse (xmlText, &refused);
 
     if (xml == nullptr)
-        return juce::Result::fail ("the file is not an XML document");
+        return juce::Result::fail (refused.isNotEmpty() ? refused : juce::String ("the file is not an XML document"));
 
     if (! isPatchDocument (*xml, paramMan))
         return juce::Result::fail ("the document holds no patch");
+
+    dropNonFiniteValues (*xml);
 
     for (auto* section : { &synth1, &synth2 })
         for (auto& synth : section->synths)

@@ -3,6 +3,7 @@
 #include "diagnostics/BugReporter.h"
 #include "state/OAFileIO.h"
 #include "state/OASettings.h"
+#include "OutputGuard.h"
 #include "ParamMan.h"
 #include "RenderValues.h"
 #include "ScopeFifo.h"
@@ -196,6 +197,10 @@ public:
                               juce::dsp::Gain<float>> overdriveChain;
 
     juce::dsp::Limiter<float> limiter;
+
+    /** Silences a finished block that holds a non-finite sample; what it
+        silenced goes to the log. */
+    OutputGuard outputGuard { [this] (const juce::String& line) { logReport (line); } };
     juce::Random random;
 
 private:

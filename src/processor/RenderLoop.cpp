@@ -94,6 +94,16 @@ void kvAP::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& mid
     if (limiterValue->load() > 0.5f)
         limiter.process (context);
 
+    // Should a non-finite sample get this far, the block goes out as silence
+    // and the stages that may hold it in their state start afresh, so the
+    // next block sounds again.
+    if (outputGuard.silenceIfNotFinite (buffer, getTotalNumOutputChannels()))
+    {
+        overdriveChain.reset();
+        filter.reset();
+        limiter.reset();
+    }
+
     scopeCaptures[0].process (buffer.getReadPointer (0), n);
 
     if (buffer.getNumChannels() > 1)
