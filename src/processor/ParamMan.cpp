@@ -115,9 +115,11 @@ juce::NormalisableRange<float> ParamMan::finiteOnlyRange (const juce::AudioParam
     const auto& plain = param.range;
     const auto interval = plain.interval;
 
-    // Every value a parameter takes passes this snap. A host's NaN or
-    // infinity (VST3 and LV2 hand automation values on unchecked) leaves the
-    // parameter where it was; finite values snap as the framework snaps them.
+    // Every value a parameter takes passes this snap. A host's NaN (VST3 and
+    // LV2 hand automation values on unchecked) leaves the parameter where it
+    // was; an infinity has already been clamped to the end of the range by
+    // the framework, like any value outside it. Finite values snap as the
+    // framework snaps them.
     juce::NormalisableRange<float> range (plain.start, plain.end, {}, {}, [&param, interval] (float start, float end, float v)
     {
         if (! std::isfinite (v))

@@ -20,9 +20,9 @@ public:
 
     juce::AudioProcessorValueTreeState::ParameterLayout buildParamLayout();
 
-    /** The range of param with one change: a value that is not a finite
-        number snaps to the parameter's current value, so that it changes
-        nothing. The range refers to param, which must outlive it. */
+    /** The range of param with one change: a NaN snaps to the parameter's
+        current value, so that it changes nothing. The range refers to param,
+        which must outlive it. */
     static juce::NormalisableRange<float> finiteOnlyRange (const juce::AudioParameterFloat& param);
 
     std::vector<Param> params;
