@@ -94,7 +94,8 @@ soak: configure
 	@$(BUILD_DIR)/soak/korvane_soak --minutes $(SOAK_MINUTES) $(if $(SOAK_SEED),--seed $(SOAK_SEED))
 	@$(BUILD_DIR)/soak/korvane_render_soak --render $(BUILD_DIR)/tools/korvane-render --minutes $(SOAK_RENDER_MINUTES) \
 		--keep $(BUILD_DIR)/soak-failures $(if $(SOAK_SEED),--seed $(SOAK_SEED))
-	@KORVANE_STRESS_SECONDS=$(SOAK_STRESS_SECONDS) $(BUILD_DIR)/tests/korvane_tests --gtest_filter='Stress*'
+	@KORVANE_STRESS_SECONDS=$(SOAK_STRESS_SECONDS) KORVANE_STRESS_SEED=$(if $(SOAK_SEED),$(SOAK_SEED),$$(date +%s)) \
+		$(BUILD_DIR)/tests/korvane_tests --gtest_filter='Stress*'
 
 clean:
 	@rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz

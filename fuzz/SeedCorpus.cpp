@@ -204,6 +204,29 @@ int main (int argc, char** argv)
         write (patchDir.getChildFile ("edited.kvn"), editedText);
         write (patchDir.getChildFile ("random-root.kvn"), editedText.replace ("<state ", "<XMLRandomPatch ").replace ("</state>", "</XMLRandomPatch>"));
         writeHostState (hostDir.getChildFile ("edited.state"), *edited);
+
+        // The deepest nesting and the most attributes a document may hold, so
+        // that mutations start at the edge of what the XML check lets through.
+        juce::String deep, wide ("<a");
+        for (int i = 0; i < OAXmlTools::Limits::maxDepth - 1; ++i)
+            deep << "<a>";
+        for (int i = 0; i < OAXmlTools::Limits::maxDepth - 1; ++i)
+            deep << "</a>";
+        for (int i = 0; i < OAXmlTools::Limits::maxAttributesPerElement; ++i)
+            wide << " x" << i << "=\"\"";
+        wide << "/>";
+
+        const auto edge = editedText.replace ("</state>", deep + wide + "</state>");
+        write (patchDir.getChildFile ("at-the-limits.kvn"), edge);
+
+        juce::MemoryBlock edgeState;
+        juce::MemoryOutputStream wrapped (edgeState, false);
+        wrapped.writeInt (0x21324356);
+        wrapped.writeInt ((int) edge.getNumBytesAsUTF8());
+        wrapped.write (edge.toRawUTF8(), edge.getNumBytesAsUTF8());
+        wrapped.writeByte (0);
+        wrapped.flush();
+        write (hostDir.getChildFile ("at-the-limits.state"), edgeState.getData(), edgeState.getSize());
     }
 
     // Settings files: the processor's own, and hand-edited ones.
@@ -255,9 +278,19 @@ int main (int argc, char** argv)
 
         for (auto* word : { "<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "<state", "</state>", "<XMLRandomPatch",
                             "<PARAM", "/>", "id=", "value=", "<uiState", "width=", "height=", "patchName=",
-                            "version=", "\"25.9.26\"", "\"22.12.05\"", "\"dummy\"", "&amp;", "&#", "<![CDATA[", "]]>",
-                            "<!--", "-->", "<!DOCTYPE", "nan", "inf", "-inf", "1e308", "-1", "0.5" })
+                            "version=", "\"25.9.26\"", "\"22.12.05\"", "\"dummy\"", "\"nan\"", "\"inf\"", "\"-inf\"",
+                            "\"1e39\"", "\"-0\"", "\"1e-40\"", "nan", "inf", "-inf", "1e308", "1e39", "-1", "0.5" })
             patchWords << dictionaryEntry (word);
+
+        // The markup itself: what nests, quotes, escapes and declares.
+        juce::String xmlWords;
+        for (auto* word : { "<a>", "</a>", "<a/>", "<", ">", "</", "=\"", "='", "\"", "'", " ", "\t", "\r\n",
+                            "&amp;", "&lt;", "&gt;", "&quot;", "&apos;", "&AMP;", "&#", "&#x", "&#233;", "&#xD800;", ";",
+                            "<![CDATA[", "]]>", "<!--", "-->", "<!DOCTYPE", "<!ENTITY", "[", "]>", "<?", "?>",
+                            "\xc2\xa0", "\xc3\xa9", "\xef\xbb\xbf" })
+            xmlWords << dictionaryEntry (word);
+
+        patchWords << xmlWords;
 
         for (const auto& param : p->paramMan.params)
             patchWords << dictionaryEntry (param.paramId.toRawUTF8());
@@ -276,8 +309,10 @@ int main (int argc, char** argv)
         juce::String settingsWords;
         for (auto* word : { "<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "<OrbelAudioSettings", "/>", "=\"",
                             "\"", "patchLocation", "updates", "motdTag", "initLog", "startupMsg", "showBgVis",
-                            "version", "__default__", "~/", "/", "true", "false", "&amp;", "&#", "<!--", "-->" })
+                            "version", "__default__", "~/", "/", "true", "false" })
             settingsWords << dictionaryEntry (word);
+
+        settingsWords << xmlWords;
 
         write (out.getChildFile ("settings_text.dict"), settingsWords);
 
