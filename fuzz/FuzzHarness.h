@@ -14,12 +14,32 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace FuzzHarness
 {
     constexpr double sampleRate = 48000.0;
     constexpr int blockSize = 256;
+
+    /** Host state as the framework's binary wrapper holds a document text:
+        "VC2!", the length, the bytes and a zero byte. */
+    inline juce::MemoryBlock hostStateWithText (const void* text, size_t numBytes)
+    {
+        juce::MemoryBlock block;
+        juce::MemoryOutputStream out (block, false);
+        out.writeInt (0x21324356);
+        out.writeInt ((int) numBytes);
+        out.write (text, numBytes);
+        out.writeByte (0);
+        out.flush();
+        return block;
+    }
+
+    inline juce::MemoryBlock hostStateWithText (const std::string& text)
+    {
+        return hostStateWithText (text.data(), text.size());
+    }
 
     /** A fresh processor, prepared as the standalone wrapper prepares it. */
     inline std::unique_ptr<kvAP> makePreparedProcessor()

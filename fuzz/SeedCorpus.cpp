@@ -219,13 +219,7 @@ int main (int argc, char** argv)
         const auto edge = editedText.replace ("</state>", deep + wide + "</state>");
         write (patchDir.getChildFile ("at-the-limits.kvn"), edge);
 
-        juce::MemoryBlock edgeState;
-        juce::MemoryOutputStream wrapped (edgeState, false);
-        wrapped.writeInt (0x21324356);
-        wrapped.writeInt ((int) edge.getNumBytesAsUTF8());
-        wrapped.write (edge.toRawUTF8(), edge.getNumBytesAsUTF8());
-        wrapped.writeByte (0);
-        wrapped.flush();
+        const auto edgeState = FuzzHarness::hostStateWithText (edge.toRawUTF8(), edge.getNumBytesAsUTF8());
         write (hostDir.getChildFile ("at-the-limits.state"), edgeState.getData(), edgeState.getSize());
     }
 

@@ -2,6 +2,7 @@
 // settings file or control surface carries: each entry point refuses them or
 // loads them as a patch without a value would load, nothing crashes, and the
 // instrument keeps sounding.
+#include "../fuzz/FuzzHarness.h"
 #include "AudioAnalysis.h"
 #include "FileTestSupport.h"
 #include "ProcessorFixture.h"
@@ -71,18 +72,7 @@ namespace
         return repeated ("<a>", levels) + repeated ("</a>", levels);
     }
 
-    /** Host state in the framework's binary wrapper around the text. */
-    juce::MemoryBlock hostStateWithText (const std::string& text)
-    {
-        juce::MemoryBlock block;
-        juce::MemoryOutputStream out (block, false);
-        out.writeInt (0x21324356);
-        out.writeInt ((int) text.size());
-        out.write (text.data(), text.size());
-        out.writeByte (0);
-        out.flush();
-        return block;
-    }
+    using FuzzHarness::hostStateWithText;
 
     /** The level of a held note and whether every sample was finite. */
     struct Sound
@@ -322,6 +312,40 @@ TEST_F (HostileDocuments, EveryPatchEntryPointRefusesOrLoadsAsSpecified)
             wav.deleteFile();
         }
     }
+}
+
+// A DAW restoring a broken project may have none of the program's windows
+// open; a message box from the plug-in's own message thread brought the test
+// host down. The plug-in formats refuse the state just as quietly as firmly:
+// no box, the sound untouched, the details in the log.
+TEST_F (HostileDocuments, APluginRefusesHostStateWithoutAMessageBox)
+{
+    for (const auto format : { juce::AudioProcessor::wrapperType_VST3, juce::AudioProcessor::wrapperType_LV2 })
+    {
+        juce::AudioProcessor::setTypeOfNextNewPlugin (format);
+        kvAP p;
+        juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
+        ASSERT_EQ (p.wrapperType, format);
+
+        const auto before = p.buildPatchDataString();
+        const auto state = hostStateWithText (withInside (nested (100)));
+        notices.clear();
+        p.setStateInformation (state.getData(), (int) state.getSize());
+
+        EXPECT_TRUE (notices.empty());
+        EXPECT_EQ (p.buildPatchDataString(), before);
+        EXPECT_TRUE (p.bugReporter.log.contains ("setStateInformation Bug"));
+    }
+
+    // The standalone app still says it.
+    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Standalone);
+    kvAP app;
+    juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
+    const auto state = hostStateWithText (withInside (nested (100)));
+    app.setStateInformation (state.getData(), (int) state.getSize());
+    ASSERT_EQ (notices.size(), 1u);
+    EXPECT_EQ (notices[0].title, "Uhh..");
+    EXPECT_EQ (notices[0].text, "There was an issue setting state data.");
 }
 
 // The settings file is read at every start: a hostile one must neither crash

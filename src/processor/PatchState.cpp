@@ -5,6 +5,7 @@
 #include "state/Version.h"
 
 #include <cmath>
+#include <iostream>
 
 namespace
 {
@@ -34,6 +35,23 @@ namespace
             if (child->hasAttribute ("value")
                 && ! std::isfinite ((float) child->getStringAttribute ("value").getDoubleValue()))
                 child->removeAttribute ("value");
+    }
+
+    /** A problem with host state, told to the user. In a plug-in host the
+        project may be loading with none of the program's windows open, and
+        a message box raised from the plug-in's own message thread there
+        brings the whole host down (the test host crashed with and without a
+        display), so the plug-in formats say it on stderr only; the log's
+        state report holds the details either way. */
+    void tellAboutHostState (const kvAP& p, const juce::String& text)
+    {
+        const auto inAPluginHost = p.wrapperType != juce::AudioProcessor::wrapperType_Standalone
+                                && p.wrapperType != juce::AudioProcessor::wrapperType_Undefined;
+
+        if (inAPluginHost)
+            std::cerr << "Korvane: " << text << std::endl;
+        else
+            Notices::show ("Uhh..", text, "Bummer...");
     }
 
     /** The framework unpacks host state with String::fromUTF8, which checks
@@ -82,7 +100,7 @@ void kvAP::getStateInformation (juce::MemoryBlock& destData)
         return;
     }
 
-    Notices::show ("Uhh..", "There was an issue getting state data.", "Bummer...");
+    tellAboutHostState (*this, "There was an issue getting state data.");
     logStateReport ("getStateInformation Bug");
 }
 
@@ -92,7 +110,7 @@ void kvAP::setStateInformation (const void* data, int sizeInBytes)
 
     if (xml == nullptr || ! isPatchDocument (*xml, paramMan))
     {
-        Notices::show ("Uhh..", "There was an issue setting state data.", "Bummer...");
+        tellAboutHostState (*this, "There was an issue setting state data.");
         logStateReport ("setStateInformation Bug");
         return;
     }
