@@ -6,6 +6,7 @@
 #include "AudioAnalysis.h"
 #include "FileTestSupport.h"
 #include "ProcessorFixture.h"
+#include "RenderToolRun.h"
 #include "state/OAXmlTools.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +16,6 @@
 #include <limits>
 #include <optional>
 #include <string>
-#include <sys/wait.h>
 
 using namespace FileTests;
 
@@ -104,31 +104,6 @@ namespace
         }();
 
         return level;
-    }
-
-    struct RenderRun
-    {
-        int exitCode = -1;
-        juce::String out, err;
-    };
-
-    RenderRun runRender (const juce::File& patch, const juce::File& wav)
-    {
-        auto quote = [] (const juce::String& s) { return "'" + s.replace ("'", "'\\''") + "'"; };
-        const auto outFile = wav.withFileExtension ("stdout");
-        const auto errFile = wav.withFileExtension ("stderr");
-        const auto command = quote (KORVANE_RENDER_EXE) + " --patch " + quote (patch.getFullPathName())
-                           + " --notes 57 --seconds 0.2 --quiet --out " + quote (wav.getFullPathName())
-                           + " >" + quote (outFile.getFullPathName()) + " 2>" + quote (errFile.getFullPathName()) + " </dev/null";
-        const auto status = std::system (command.toRawUTF8());
-
-        RenderRun run;
-        run.exitCode = WIFEXITED (status) ? WEXITSTATUS (status) : -1;
-        run.out = outFile.loadFileAsString();
-        run.err = errFile.loadFileAsString();
-        outFile.deleteFile();
-        errFile.deleteFile();
-        return run;
     }
 
     class HostileDocuments : public CleanHome {};
@@ -288,7 +263,8 @@ TEST_F (HostileDocuments, EveryPatchEntryPointRefusesOrLoadsAsSpecified)
         // korvane-render, which reads patches of up to 1 MiB.
         {
             const auto wav = patchFolder().getChildFile ("hostile.wav");
-            const auto run = runRender (patchFile, wav);
+            const auto run = RenderToolRun::start ({ "--patch", patchFile.getFullPathName(), "--notes", "57", "--seconds", "0.2",
+                                                     "--quiet", "--out", wav.getFullPathName() }, wav);
             const auto tooLargeForTheRenderer = c.text.size() > 1024 * 1024;
 
             if (refused || tooLargeForTheRenderer)

@@ -2,6 +2,7 @@
 // it prints and the file it leaves (or does not leave) behind.
 #include "AudioAnalysis.h"
 #include "ProcessorFixture.h"
+#include "RenderToolRun.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
@@ -11,17 +12,7 @@
 
 namespace
 {
-struct Run
-{
-    int exitCode = -1;
-    juce::String out, err;
-
-    juce::String lastLine() const
-    {
-        auto lines = juce::StringArray::fromLines (out.trimEnd());
-        return lines.isEmpty() ? juce::String() : lines[lines.size() - 1];
-    }
-};
+using Run = RenderToolRun;
 
 /** A scratch folder per test, removed afterwards. */
 struct Scratch
@@ -48,29 +39,12 @@ struct Scratch
 
 juce::String quote (const juce::String& s)
 {
-    return "'" + s.replace ("'", "'\\''") + "'";
+    return RenderToolRun::quote (s);
 }
 
 Run render (const Scratch& scratch, const juce::StringArray& args)
 {
-    juce::String command (quote (KORVANE_RENDER_EXE));
-
-    for (const auto& a : args)
-        command << " " << quote (a);
-
-    const auto outFile = scratch.dir.getSiblingFile (scratch.dir.getFileName() + ".stdout");
-    const auto errFile = scratch.dir.getSiblingFile (scratch.dir.getFileName() + ".stderr");
-    command << " >" << quote (outFile.getFullPathName()) << " 2>" << quote (errFile.getFullPathName())
-            << " </dev/null";
-
-    Run run;
-    const auto status = std::system (command.toRawUTF8());
-    run.exitCode = WIFEXITED (status) ? WEXITSTATUS (status) : -1;
-    run.out = outFile.loadFileAsString();
-    run.err = errFile.loadFileAsString();
-    outFile.deleteFile();
-    errFile.deleteFile();
-    return run;
+    return RenderToolRun::start (args, scratch.dir);
 }
 
 std::map<juce::String, juce::String> keyValues (const juce::String& line)
