@@ -324,6 +324,65 @@ TEST_F (HostileDocuments, APluginRefusesHostStateWithoutAMessageBox)
     EXPECT_EQ (notices[0].text, "There was an issue setting state data.");
 }
 
+// Whatever the program accepts it can save and load again: writing a
+// document back adds a PARAM for every parameter, the uiState child and ten
+// root attributes, so a document must leave room for them within the limits.
+TEST_F (HostileDocuments, AnAcceptedDocumentSavesAndLoadsAgain)
+{
+    using Limits = OAXmlTools::Limits;
+    const auto roomForTheProgram = 80 + 1;
+
+    // The root is an element too; the cutoff PARAM is one of the program's own.
+    const auto elementsAtTheLimit = Limits::maxElements - 1 - roomForTheProgram;
+    const auto rootAttributesAtTheLimit = Limits::maxAttributesPerElement - 10;
+
+    auto documentWith = [] (int extraElements, int rootAttributes)
+    {
+        std::string text = "<state";
+        for (int i = 0; i < rootAttributes; ++i)
+            text += " x" + std::to_string (i) + "=\"\"";
+        return text + "><PARAM id=\"cutoff\" value=\"0.4\"/>" + repeated ("<e/>", extraElements) + "</state>";
+    };
+
+    struct Case { const char* what; std::string text; bool accepted; };
+    const Case cases[] {
+        { "elements up to the room left",   documentWith (elementsAtTheLimit, 0),            true },
+        { "one element more",               documentWith (elementsAtTheLimit + 1, 0),        false },
+        { "root attributes up to the room", documentWith (0, rootAttributesAtTheLimit),      true },
+        { "one root attribute more",        documentWith (0, rootAttributesAtTheLimit + 1),  false },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        ASSERT_TRUE (OAXmlTools::isSafeToParse (c.text.data(), (int) c.text.size()));
+
+        kvAP p;
+        const auto state = hostStateWithText (c.text);
+        notices.clear();
+        p.setStateInformation (state.getData(), (int) state.getSize());
+        EXPECT_EQ (notices.empty(), c.accepted);
+        EXPECT_EQ (p.replaceState (juce::String (c.text)).wasOk(), c.accepted);
+
+        if (! c.accepted)
+            continue;
+
+        EXPECT_NEAR (p.getParamValue ("cutoff"), 0.4f, 1.0e-6f);
+
+        // The editor adds its uiState child when it opens.
+        if (! p.apvts.state.getChildWithName ("uiState").isValid())
+            p.apvts.state.appendChild (juce::ValueTree ("uiState"), nullptr);
+
+        juce::MemoryBlock saved;
+        p.getStateInformation (saved);
+        kvAP again;
+        notices.clear();
+        again.setStateInformation (saved.getData(), (int) saved.getSize());
+        EXPECT_TRUE (notices.empty()) << again.replaceState (p.buildPatchDataString()).getErrorMessage();
+        EXPECT_NEAR (again.getParamValue ("cutoff"), 0.4f, 1.0e-6f);
+    }
+}
+
 // The settings file is read at every start: a hostile one must neither crash
 // the program nor stop it from starting. A refused file gives the defaults,
 // as an unreadable one does.

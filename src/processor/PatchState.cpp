@@ -5,6 +5,7 @@
 #include "state/Version.h"
 
 #include <cmath>
+#include <set>
 #include <iostream>
 
 namespace
@@ -23,6 +24,54 @@ namespace
                 return true;
 
         return false;
+    }
+
+    int countElements (const juce::XmlElement& element)
+    {
+        int count = 1;
+
+        for (auto* child : element.getChildIterator())
+            if (! child->isTextElement())
+                count += countElements (*child);
+
+        return count;
+    }
+
+    /** Writing a document back adds what the program keeps of its own: a
+        PARAM for every parameter, the uiState child and ten root attributes
+        (name, version, the mapping keys). Whatever else a document holds must
+        leave room for them within the limits of the XML check, or the state
+        saved from it would be refused when it is loaded again. What the
+        program's own parts take is counted once, whether the document has
+        them yet or not. */
+    bool leavesRoomToBeSavedAgain (const juce::XmlElement& root, const ParamMan& table)
+    {
+        using Limits = OAXmlTools::Limits;
+        static const juce::StringArray ownRootAttributes { "patchName", "version", "env1_mappedParam", "env2_mappedParam",
+                                                           "lfo1_mappedParam", "lfo1_oscType", "lfo2_mappedParam",
+                                                           "lfo2_oscType", "synth1_oscType", "synth2_oscType" };
+        const auto ownElements = (int) table.paramsById.size() + 1;
+
+        int otherElements = countElements (root) - 1;
+        std::set<juce::String> ownSeen;
+
+        for (auto* child : root.getChildIterator())
+        {
+            const auto own = child->hasTagName ("uiState") ? juce::String ("uiState")
+                           : (child->hasTagName ("PARAM") && table.paramsById.count (child->getStringAttribute ("id")) > 0)
+                                 ? child->getStringAttribute ("id") : juce::String();
+
+            if (own.isNotEmpty() && ownSeen.insert (own).second)
+                otherElements -= countElements (*child);
+        }
+
+        int otherAttributes = 0;
+
+        for (int i = 0; i < root.getNumAttributes(); ++i)
+            otherAttributes += ownRootAttributes.contains (root.getAttributeName (i)) ? 0 : 1;
+
+        return 1 + ownElements + otherElements <= Limits::maxElements
+            && ownRootAttributes.size() + otherAttributes <= Limits::maxAttributesPerElement;
     }
 
     /** A value that is not a finite number ("nan", "inf", or "1e39", which a
@@ -108,7 +157,7 @@ void kvAP::setStateInformation (const void* data, int sizeInBytes)
 {
     auto xml = hostStateTextIsSafeToParse (data, sizeInBytes) ? getXmlFromBinary (data, sizeInBytes) : nullptr;
 
-    if (xml == nullptr || ! isPatchDocument (*xml, paramMan))
+    if (xml == nullptr || ! isPatchDocument (*xml, paramMan) || ! leavesRoomToBeSavedAgain (*xml, paramMan))
     {
         tellAboutHostState (*this, "There was an issue setting state data.");
         logStateReport ("setStateInformation Bug");
@@ -159,6 +208,9 @@ juce::Result kvAP::replaceState (const juce::String& xmlText)
 
     if (! isPatchDocument (*xml, paramMan))
         return juce::Result::fail ("the document holds no patch");
+
+    if (! leavesRoomToBeSavedAgain (*xml, paramMan))
+        return juce::Result::fail ("the document is too large to be saved again");
 
     dropNonFiniteValues (*xml);
 
