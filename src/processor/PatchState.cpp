@@ -38,18 +38,21 @@ namespace
     }
 
     /** Writing a document back adds what the program keeps of its own: a
-        PARAM for every parameter, the uiState child and ten root attributes
-        (name, version, the mapping keys). Whatever else a document holds must
+        PARAM for every parameter, the uiState child and the root attributes
+        of name, version and the mapping keys. Whatever else a document holds must
         leave room for them within the limits of the XML check, or the state
         saved from it would be refused when it is loaded again. What the
         program's own parts take is counted once, whether the document has
         them yet or not. */
-    bool leavesRoomToBeSavedAgain (const juce::XmlElement& root, const ParamMan& table)
+    bool leavesRoomToBeSavedAgain (const juce::XmlElement& root, const ParamMan& table,
+                                   const std::map<juce::String, juce::String>& modMap)
     {
         using Limits = OAXmlTools::Limits;
-        static const juce::StringArray ownRootAttributes { "patchName", "version", "env1_mappedParam", "env2_mappedParam",
-                                                           "lfo1_mappedParam", "lfo1_oscType", "lfo2_mappedParam",
-                                                           "lfo2_oscType", "synth1_oscType", "synth2_oscType" };
+        juce::StringArray ownRootAttributes { "patchName", "version" };
+
+        for (const auto& entry : modMap)
+            ownRootAttributes.add (entry.first);
+
         const auto ownElements = (int) table.paramsById.size() + 1;
 
         int otherElements = countElements (root) - 1;
@@ -157,7 +160,7 @@ void kvAP::setStateInformation (const void* data, int sizeInBytes)
 {
     auto xml = hostStateTextIsSafeToParse (data, sizeInBytes) ? getXmlFromBinary (data, sizeInBytes) : nullptr;
 
-    if (xml == nullptr || ! isPatchDocument (*xml, paramMan) || ! leavesRoomToBeSavedAgain (*xml, paramMan))
+    if (xml == nullptr || ! isPatchDocument (*xml, paramMan) || ! leavesRoomToBeSavedAgain (*xml, paramMan, modMap))
     {
         tellAboutHostState (*this, "There was an issue setting state data.");
         logStateReport ("setStateInformation Bug");
@@ -209,7 +212,7 @@ juce::Result kvAP::replaceState (const juce::String& xmlText)
     if (! isPatchDocument (*xml, paramMan))
         return juce::Result::fail ("the document holds no patch");
 
-    if (! leavesRoomToBeSavedAgain (*xml, paramMan))
+    if (! leavesRoomToBeSavedAgain (*xml, paramMan, modMap))
         return juce::Result::fail ("the document is too large to be saved again");
 
     dropNonFiniteValues (*xml);
