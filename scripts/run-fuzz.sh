@@ -32,10 +32,11 @@ for t in $targets; do
 
     # The XML targets take inputs as large as the app reads (patch and
     # settings files up to 256 KiB; host state is that text in an 8-byte
-    # wrapper), so that size-driven faults such as deep nesting are in reach.
+    # wrapper) from the first run on, so that size-driven faults such as
+    # deep nesting are in reach of a short run.
     case "$t" in
-        patch_text|settings_text) max_len=(-max_len=262144) ;;
-        host_state)               max_len=(-max_len=262160) ;;
+        patch_text|settings_text) max_len=(-max_len=262144 -len_control=0) ;;
+        host_state)               max_len=(-max_len=262160 -len_control=0) ;;
         *)                        max_len=() ;;
     esac
 
