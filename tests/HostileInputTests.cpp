@@ -33,7 +33,7 @@ namespace
     }
 
     /** A fresh processor's patch document on one line, named "Hostile", with
-        cutoff set to the given text (the value attribute dropped when empty). */
+        the given text as the value of cutoff. */
     std::string documentWithCutoff (const juce::String& cutoffText)
     {
         kvAP writer;
