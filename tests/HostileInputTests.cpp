@@ -324,6 +324,24 @@ TEST_F (HostileDocuments, APluginRefusesHostStateWithoutAMessageBox)
     EXPECT_EQ (notices[0].text, "There was an issue setting state data.");
 }
 
+// Host state has no file size to bound it; past a size far above anything
+// the program writes, it is refused before the parser spends time on it.
+TEST_F (HostileDocuments, HostStateAboveTheSizeBoundIsRefused)
+{
+    for (const auto& [extra, accepted] : { std::pair { 0, true }, { 1, false } })
+    {
+        const auto text = withName (std::string ((size_t) kvAP::maxHostStateTextBytes - freshDocument().size() + 7 + (size_t) extra, 'n'));
+        ASSERT_EQ ((int) text.size(), kvAP::maxHostStateTextBytes + extra);
+
+        kvAP p;
+        const auto state = hostStateWithText (text);
+        notices.clear();
+        p.setStateInformation (state.getData(), (int) state.getSize());
+        EXPECT_EQ (notices.empty(), accepted) << text.size();
+        EXPECT_EQ (p.patchName.length() > 1000, accepted);
+    }
+}
+
 // Whatever the program accepts it can save and load again: writing a
 // document back adds a PARAM for every parameter, the uiState child and ten
 // root attributes, so a document must leave room for them within the limits.

@@ -107,7 +107,8 @@ namespace
     }
 
     /** The framework unpacks host state with String::fromUTF8, which checks
-        nothing, and parses it at once: the text is checked here first. */
+        nothing, and parses it at once: the text is checked here first, and
+        its size bounded (parsing and applying cost time in proportion). */
     bool hostStateTextIsSafeToParse (const void* data, int sizeInBytes)
     {
         if (data == nullptr || sizeInBytes <= 8)
@@ -115,6 +116,9 @@ namespace
 
         const auto storedLength = (int) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
         const auto length = juce::jmin (sizeInBytes - 8, storedLength);
+
+        if (length > kvAP::maxHostStateTextBytes)
+            return false;
 
         return length <= 0 || OAXmlTools::isSafeToParse (static_cast<const char*> (data) + 8, length);
     }

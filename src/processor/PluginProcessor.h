@@ -54,6 +54,11 @@ public:
     void getStateInformation (juce::MemoryBlock& destData) override;
     void setStateInformation (const void* data, int sizeInBytes) override;
 
+    /** Host state holding a longer document text is refused. The program's
+        own state stays far below it (a patch file is read up to 256 KiB, and
+        written back it grows at most a few times by indentation). */
+    static constexpr int maxHostStateTextBytes = 8 * 1024 * 1024;
+
     void updateTrackProperties (const TrackProperties& properties) override;
     TrackProperties getTrackProperties() const;
 
