@@ -189,7 +189,8 @@ int main (int argc, char** argv)
         write (patchDir.getChildFile ("builtin.kvn"), juce::String::fromUTF8 (kvAP::getDefaultPatchXml()));
 
         auto fresh = FuzzHarness::makePreparedProcessor();
-        write (patchDir.getChildFile ("fresh.kvn"), fresh->buildPatchDataString());
+        const auto freshText = fresh->buildPatchDataString();
+        write (patchDir.getChildFile ("fresh.kvn"), freshText);
         writeHostState (hostDir.getChildFile ("fresh.state"), *fresh);
 
         auto loaded = FuzzHarness::makePreparedProcessor();
@@ -217,6 +218,28 @@ int main (int argc, char** argv)
         wide << "/>";
 
         const auto edge = editedText.replace ("</state>", deep + wide + "</state>");
+
+        // And far beyond them, near the read cap: the nesting that once ran
+        // the parser out of stack, a crowd of children, a very long value.
+        juce::String tooDeep ("<PATCH>"), crowd, longName;
+        for (int i = 0; i < 40000; ++i)
+            tooDeep << "<a>";
+        for (int i = 0; i < 7000; ++i)
+            crowd << "<PARAM id=\"extra" << i << "\" value=\"0.5\"/>";
+        longName = juce::String::repeatedString ("n", 200 * 1024);
+
+        const std::pair<const char*, juce::String> large[] {
+            { "too-deep", tooDeep },
+            { "crowd", freshText.replace ("</state>", crowd + "</state>") },
+            { "long-name", freshText.replace ("patchName=\"", "patchName=\"" + longName) },
+        };
+
+        for (const auto& [name, text] : large)
+        {
+            write (patchDir.getChildFile (juce::String (name) + ".kvn"), text);
+            const auto wrappedLarge = FuzzHarness::hostStateWithText (text.toRawUTF8(), text.getNumBytesAsUTF8());
+            write (hostDir.getChildFile (juce::String (name) + ".state"), wrappedLarge.getData(), wrappedLarge.getSize());
+        }
         write (patchDir.getChildFile ("at-the-limits.kvn"), edge);
 
         const auto edgeState = FuzzHarness::hostStateWithText (edge.toRawUTF8(), edge.getNumBytesAsUTF8());
@@ -244,6 +267,8 @@ int main (int argc, char** argv)
                "startupMsg=\"0\" theme=\"dark\" version=\"22.12.05\"/>\r\n");
         write (settingsDir.getChildFile ("bom.oasettings"), "\xef\xbb\xbf" + saved);
         write (settingsDir.getChildFile ("empty.oasettings"), "");
+        write (settingsDir.getChildFile ("too-deep.oasettings"),
+               saved.replace ("/>", ">" + juce::String::repeatedString ("<a>", 40000) + "</OrbelAudioSettings>"));
         file.deleteFile();
     }
 
