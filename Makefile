@@ -117,7 +117,8 @@ soak: deps
 	@$(SOAK_DIR)/soak/korvane_soak --minutes $(SOAK_MINUTES) $(if $(SOAK_SEED),--seed $(SOAK_SEED))
 	@$(SOAK_DIR)/soak/korvane_render_soak --render $(SOAK_DIR)/tools/korvane-render --minutes $(SOAK_RENDER_MINUTES) \
 		--keep $(SOAK_DIR)/soak-failures $(if $(SOAK_SEED),--seed $(SOAK_SEED))
-	@KORVANE_STRESS_SECONDS=$(SOAK_STRESS_SECONDS) $(SOAK_DIR)/tests/korvane_tests --gtest_filter='Stress*'
+	@KORVANE_STRESS_SECONDS=$(SOAK_STRESS_SECONDS) KORVANE_STRESS_SEED=$(if $(SOAK_SEED),$(SOAK_SEED),$$(date +%s)) \
+		$(SOAK_DIR)/tests/korvane_tests --gtest_filter='Stress*'
 
 clean:
 	@rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz $(BENCH_DIR) $(SOAK_DIR)

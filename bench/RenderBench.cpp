@@ -4,6 +4,8 @@
 //                 shape's heaviest parameters): per_voice_sample (seconds, "6.1n" = 6.1 ns)
 //  Scenario/S1..3 the whole processor (voices, modulation, output stage) at
 //                 48 kHz, block 512: realtime_x = audio time / render time
+//  OutputGuard    the output guard's look at one finished stereo block of
+//                 512 finite samples (what every block pays): time per block
 //
 // Run with `make bench`; never part of the tests.
 #include "Scenarios.h"
@@ -101,6 +103,23 @@ namespace
         state.counters["per_voice_sample"] = benchmark::Counter ((double) state.iterations() * blockSize * scenario.soundingVoices,
                                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     }
+
+    void benchOutputGuard (benchmark::State& state)
+    {
+        OutputGuard guard ({});
+        juce::AudioBuffer<float> buffer (2, blockSize);
+        juce::Random random (1);
+
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < blockSize; ++i)
+                buffer.setSample (c, i, random.nextFloat() * 2.0f - 1.0f);
+
+        for (auto _ : state)
+        {
+            benchmark::DoNotOptimize (guard.silenceIfNotFinite (buffer, 2));
+            benchmark::ClobberMemory();
+        }
+    }
 }
 
 int main (int argc, char** argv)
@@ -121,6 +140,8 @@ int main (int argc, char** argv)
 
     for (int number = 1; number <= 3; ++number)
         withBest (benchmark::RegisterBenchmark (("Scenario/S" + std::to_string (number)).c_str(), benchScenario, number));
+
+    withBest (benchmark::RegisterBenchmark ("OutputGuard", benchOutputGuard));
 
     benchmark::Initialize (&argc, argv);
 

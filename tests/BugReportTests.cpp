@@ -66,7 +66,9 @@ namespace
         return juce::StringArray::fromTokens (text, "\n", "");
     }
 
-    const char* const timePattern = "[0-9]{1,2} [A-Z][a-z]{2} [0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}";
+    // The framework's time text: day and hour have one or two digits
+    // ("5 Mar 2025 7:03:12"), minutes and seconds always two.
+    const char* const timePattern = "[0-9]{1,2} [A-Z][a-z]{2} [0-9]{4} [0-9]{1,2}:[0-9]{2}:[0-9]{2}";
 
     class BugReport : public CleanHome {};
 }
@@ -174,6 +176,7 @@ TEST_F (BugReport, PatchOperationsLogTheDocumentBeforeAndAfter)
 TEST_F (BugReport, ReportFileIsNamedWithoutBlanksOrColons)
 {
     EXPECT_EQ (BugReporter::reportName ("bug", "5 Mar 2025 14:03:12"), "bugReports/bug_report_5_Mar_2025_14-03-12.kvnrep");
+    EXPECT_EQ (BugReporter::reportName ("crash", "25 Dec 2026 7:16:55"), "bugReports/crash_report_25_Dec_2026_7-16-55.kvnrep");
     EXPECT_TRUE (std::regex_match (BugReporter::currentTimeText().toStdString(), std::regex (timePattern)));
 
     kvAP proc;
@@ -186,7 +189,7 @@ TEST_F (BugReport, ReportFileIsNamedWithoutBlanksOrColons)
     EXPECT_EQ (file.getParentDirectory(), patchFolder().getChildFile ("bugReports"));
     const auto name = file.getFileName();
     EXPECT_FALSE (name.containsAnyOf (" :")) << name;
-    EXPECT_TRUE (std::regex_match (name.toStdString(), std::regex ("bug_report_[0-9]{1,2}_[A-Z][a-z]{2}_[0-9]{4}_[0-9]{2}-[0-9]{2}-[0-9]{2}\\.kvnrep")))
+    EXPECT_TRUE (std::regex_match (name.toStdString(), std::regex ("bug_report_[0-9]{1,2}_[A-Z][a-z]{2}_[0-9]{4}_[0-9]{1,2}-[0-9]{2}-[0-9]{2}\\.kvnrep")))
         << name;
 
     const auto bytes = bytesOf (file);

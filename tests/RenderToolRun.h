@@ -5,6 +5,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <cstdlib>
 #include <map>
 
 #include <sys/wait.h>
@@ -51,15 +52,17 @@ inline juce::String quote (const juce::String& s)
     return "'" + s.replace ("'", "'\\''") + "'";
 }
 
-inline Run render (const Scratch& scratch, const juce::StringArray& args)
+/** Runs the renderer with args; its output is caught in two files next to
+    captureBase, removed again afterwards. */
+inline Run start (const juce::StringArray& args, const juce::File& captureBase)
 {
     juce::String command (quote (KORVANE_RENDER_EXE));
 
     for (const auto& a : args)
         command << " " << quote (a);
 
-    const auto outFile = scratch.dir.getSiblingFile (scratch.dir.getFileName() + ".stdout");
-    const auto errFile = scratch.dir.getSiblingFile (scratch.dir.getFileName() + ".stderr");
+    const auto outFile = captureBase.getSiblingFile (captureBase.getFileName() + ".stdout");
+    const auto errFile = captureBase.getSiblingFile (captureBase.getFileName() + ".stderr");
     command << " >" << quote (outFile.getFullPathName()) << " 2>" << quote (errFile.getFullPathName())
             << " </dev/null";
 
@@ -71,6 +74,11 @@ inline Run render (const Scratch& scratch, const juce::StringArray& args)
     outFile.deleteFile();
     errFile.deleteFile();
     return run;
+}
+
+inline Run render (const Scratch& scratch, const juce::StringArray& args)
+{
+    return start (args, scratch.dir);
 }
 
 inline std::map<juce::String, juce::String> keyValues (const juce::String& line)

@@ -123,6 +123,11 @@ void kvAP::buildDispatchTable()
 
 void kvAP::parameterChanged (const juce::String& parameterID, float newValue)
 {
+    // Hosts and control surfaces can send anything; what is not a finite
+    // number changes nothing (the parameters themselves refuse it too).
+    if (! std::isfinite (newValue))
+        return;
+
     updateSynth (parameterID, newValue, false);
 }
 

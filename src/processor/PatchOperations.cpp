@@ -265,6 +265,8 @@ void kvAP::logStateReport (juce::String label)
 
 juce::File kvAP::writeReport (juce::String kind)
 {
+    outputGuard.reportNewOccurrences();
+
     // Every report first adds a track entry to the run's log (the host's
     // track name and colour, or "none"), so that reports from several
     // instances can be told apart; the entry stays in the log, so a later

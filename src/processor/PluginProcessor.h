@@ -3,6 +3,7 @@
 #include "diagnostics/BugReporter.h"
 #include "state/OAFileIO.h"
 #include "state/OASettings.h"
+#include "OutputGuard.h"
 #include "ParamMan.h"
 #include "RenderValues.h"
 #include "ScopeFifo.h"
@@ -55,6 +56,11 @@ public:
 
     void getStateInformation (juce::MemoryBlock& destData) override;
     void setStateInformation (const void* data, int sizeInBytes) override;
+
+    /** Host state holding a longer document text is refused. The program's
+        own state stays far below it (a patch file is read up to 256 KiB, and
+        written back it grows at most a few times by indentation). */
+    static constexpr int maxHostStateTextBytes = 8 * 1024 * 1024;
 
     void updateTrackProperties (const TrackProperties& properties) override;
     TrackProperties getTrackProperties() const;
@@ -208,6 +214,10 @@ public:
                               juce::dsp::Gain<float>> overdriveChain;
 
     juce::dsp::Limiter<float> limiter;
+
+    /** Silences a finished block that holds a non-finite sample; what it
+        silenced goes to the log. */
+    OutputGuard outputGuard { [this] (const juce::String& line) { logReport (line); } };
     juce::Random random;
 
 private:

@@ -101,6 +101,17 @@ void kvAP::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& mid
         for (int channel = 0; channel < getTotalNumOutputChannels(); ++channel)
             buffer.applyGain (channel, 0, n, masterVolume);
 
+    // Should a non-finite sample get this far, the block goes out as silence
+    // and the stages that may hold it in their state start afresh, so the
+    // next block sounds again. (Past this point the limiter would hide it:
+    // its final clip turns a NaN into a full-scale sample, and its envelope
+    // would keep every later block at full scale.)
+    if (outputGuard.silenceIfNotFinite (buffer, getTotalNumOutputChannels()))
+    {
+        overdriveChain.reset();
+        filter.reset();
+    }
+
     if (limiterValue->load() > 0.5f)
         limiter.process (context);
 
