@@ -16,8 +16,11 @@ all: build
 deps:
 	@bash scripts/setup-deps.sh
 
+# The benchmarks and the soak runs have build folders of their own (below), so
+# the main one never builds them (and a folder that once did stops doing so).
 configure: deps
-	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS) >/dev/null
+	@cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+		-DKORVANE_BUILD_BENCH=OFF -DKORVANE_BUILD_SOAK=OFF $(CMAKE_FLAGS) >/dev/null
 
 build: configure
 	@cmake --build $(BUILD_DIR) --parallel $(JOBS)
@@ -25,15 +28,17 @@ build: configure
 run: build
 	@bash scripts/run-standalone.sh "$(ARTEFACTS)/Standalone/Korvane"
 
+# ctest runs as many tests at once as the machine has cores; TEST_JOBS=N sets it.
 test: build
-	@bash scripts/run-tests.sh $(BUILD_DIR)
+	@TEST_JOBS="$(TEST_JOBS)" bash scripts/run-tests.sh $(BUILD_DIR)
 
 # Benchmarks: per-shape cost and the S1-S3 real-time factors (bench/RESULTS.md).
 BENCH_ARGS ?= --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
-bench: configure
-	@cmake -S . -B $(BUILD_DIR) -DKORVANE_BUILD_BENCH=ON >/dev/null
-	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane_bench
-	@$(BUILD_DIR)/bench/korvane_bench $(BENCH_ARGS)
+BENCH_DIR ?= build-bench
+bench: deps
+	@cmake -S . -B $(BENCH_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_BUILD_TESTS=OFF -DKORVANE_BUILD_BENCH=ON >/dev/null
+	@cmake --build $(BENCH_DIR) --parallel $(JOBS) --target korvane_bench
+	@$(BENCH_DIR)/bench/korvane_bench $(BENCH_ARGS)
 
 # Installs the standalone app (as `korvane`), korvane-render, the desktop entry
 # and icon, the LV2 bundle under lib/lv2 and the VST3 bundle under lib/vst3.
@@ -59,6 +64,23 @@ render: configure
 		--mod lfo1_mappedParam=synth1_pan --set lfo1_rate=0.75
 	@echo "Demo written to $(DEMO_DIR)/demo.wav (from $(DEMO_DIR)/demo.mid)"
 
+# The factory bank. `make factory` writes resources/factory from the recipes in
+# tools/factory/Recipes.cpp through the processor's own savePatch; `make gallery`
+# loads every factory patch, plays its category's phrase, measures it and writes
+# docs/gallery (balance table, pictures, waveform sheet) and the audio into
+# $(BUILD_DIR)/gallery. Both run with a home folder of their own in the build folder.
+.PHONY: factory gallery
+TOOL_HOME = $(abspath $(BUILD_DIR))/tool-home
+factory: configure
+	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane-make-factory
+	@mkdir -p $(TOOL_HOME)
+	@HOME=$(TOOL_HOME) $(BUILD_DIR)/tools/korvane-make-factory resources/factory
+
+gallery: configure
+	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane-gallery
+	@mkdir -p $(TOOL_HOME)
+	@HOME=$(TOOL_HOME) $(BUILD_DIR)/tools/korvane-gallery --patches resources/factory --docs docs/gallery --audio $(BUILD_DIR)/gallery
+
 # The test suite under AddressSanitizer + UndefinedBehaviorSanitizer, and under
 # ThreadSanitizer, each in its own build folder.
 test-asan: deps
@@ -83,18 +105,20 @@ fuzz:
 
 # A long random performance through the processor (SOAK_MINUTES of audio,
 # SOAK_SEED to repeat one), the same through korvane-render (SOAK_RENDER_MINUTES;
-# failed renders are kept in $(BUILD_DIR)/soak-failures), then the concurrency
+# failed renders are kept in $(SOAK_DIR)/soak-failures), then the concurrency
 # stress test for SOAK_STRESS_SECONDS. Not part of `make test`.
 SOAK_MINUTES ?= 4
 SOAK_RENDER_MINUTES ?= 3
 SOAK_STRESS_SECONDS ?= 120
-soak: configure
-	@cmake -S . -B $(BUILD_DIR) -DKORVANE_BUILD_SOAK=ON >/dev/null
-	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane_soak korvane_render_soak korvane_tests
-	@$(BUILD_DIR)/soak/korvane_soak --minutes $(SOAK_MINUTES) $(if $(SOAK_SEED),--seed $(SOAK_SEED))
-	@$(BUILD_DIR)/soak/korvane_render_soak --render $(BUILD_DIR)/tools/korvane-render --minutes $(SOAK_RENDER_MINUTES) \
-		--keep $(BUILD_DIR)/soak-failures $(if $(SOAK_SEED),--seed $(SOAK_SEED))
-	@KORVANE_STRESS_SECONDS=$(SOAK_STRESS_SECONDS) $(BUILD_DIR)/tests/korvane_tests --gtest_filter='Stress*'
+SOAK_DIR ?= build-soak
+soak: deps
+	@cmake -S . -B $(SOAK_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DKORVANE_BUILD_SOAK=ON >/dev/null
+	@cmake --build $(SOAK_DIR) --parallel $(JOBS) --target korvane_soak korvane_render_soak korvane_tests
+	@$(SOAK_DIR)/soak/korvane_soak --minutes $(SOAK_MINUTES) $(if $(SOAK_SEED),--seed $(SOAK_SEED))
+	@$(SOAK_DIR)/soak/korvane_render_soak --render $(SOAK_DIR)/tools/korvane-render --minutes $(SOAK_RENDER_MINUTES) \
+		--keep $(SOAK_DIR)/soak-failures $(if $(SOAK_SEED),--seed $(SOAK_SEED))
+	@KORVANE_STRESS_SECONDS=$(SOAK_STRESS_SECONDS) KORVANE_STRESS_SEED=$(if $(SOAK_SEED),$(SOAK_SEED),$$(date +%s)) \
+		$(SOAK_DIR)/tests/korvane_tests --gtest_filter='Stress*'
 
 clean:
-	@rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz
+	@rm -rf $(BUILD_DIR) build-asan build-tsan build-fuzz $(BENCH_DIR) $(SOAK_DIR)

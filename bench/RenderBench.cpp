@@ -4,9 +4,11 @@
 //                 shape's heaviest parameters): per_voice_sample (seconds, "6.1n" = 6.1 ns)
 //  Scenario/S1..3 the whole processor (voices, modulation, output stage) at
 //                 48 kHz, block 512: realtime_x = audio time / render time
+//  OutputGuard    the output guard's look at one finished stereo block of
+//                 512 finite samples (what every block pays): time per block
 //  StateReport/<plug-in|standalone>/<MB>
-//                 one state report (message thread) into a log already that
-//                 large; the standalone also keeps the crash handler's copy
+//                 one state report into a log already that large; the
+//                 standalone also keeps the crash handler's copy of the log
 //
 // Run with `make bench`; never part of the tests.
 #include "Scenarios.h"
@@ -107,20 +109,39 @@ namespace
 
     void benchStateReport (benchmark::State& state, bool standalone)
     {
-        juce::AudioProcessor::setTypeOfNextNewPlugin (standalone ? juce::AudioProcessor::wrapperType_Standalone
-                                                                 : juce::AudioProcessor::wrapperType_VST3);
-        kvAP proc;
-        juce::AudioProcessor::setTypeOfNextNewPlugin (juce::AudioProcessor::wrapperType_Undefined);
+        BugReporter reporter (true, true);
+
+        if (standalone)
+            reporter.installCrashHandler();
 
         const auto megabytes = (int) state.range (0);
         const auto filler = juce::String::repeatedString ("x", 1024 * 1024);
         for (int i = 0; i < megabytes; ++i)
-            proc.logReport (filler);
+            reporter.addEntry (filler);
+
+        const auto document = juce::String::fromUTF8 (kvAP::getDefaultPatchXml());
 
         for (auto _ : state)
-            proc.logStateReport ("Bench");
+            reporter.addStateEntry ("Bench", document);
 
-        state.counters["log_mb"] = (double) proc.bugReporter.log.getNumBytesAsUTF8() / (1024.0 * 1024.0);
+        state.counters["log_mb"] = (double) reporter.log.getNumBytesAsUTF8() / (1024.0 * 1024.0);
+    }
+
+    void benchOutputGuard (benchmark::State& state)
+    {
+        OutputGuard guard ({});
+        juce::AudioBuffer<float> buffer (2, blockSize);
+        juce::Random random (1);
+
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < blockSize; ++i)
+                buffer.setSample (c, i, random.nextFloat() * 2.0f - 1.0f);
+
+        for (auto _ : state)
+        {
+            benchmark::DoNotOptimize (guard.silenceIfNotFinite (buffer, 2));
+            benchmark::ClobberMemory();
+        }
     }
 }
 
@@ -142,6 +163,8 @@ int main (int argc, char** argv)
 
     for (int number = 1; number <= 3; ++number)
         withBest (benchmark::RegisterBenchmark (("Scenario/S" + std::to_string (number)).c_str(), benchScenario, number));
+
+    withBest (benchmark::RegisterBenchmark ("OutputGuard", benchOutputGuard));
 
     for (const auto standalone : { false, true })
         withBest (benchmark::RegisterBenchmark (standalone ? "StateReport/standalone" : "StateReport/plug-in", benchStateReport, standalone)

@@ -20,6 +20,10 @@ install(FILES resources/desktop/korvane.svg DESTINATION "${CMAKE_INSTALL_DATADIR
 install(FILES resources/desktop/korvane.png DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/256x256/apps")
 install(FILES README.md LICENSE DESTINATION "${CMAKE_INSTALL_DATADIR}/doc/korvane")
 
+# The factory sounds as files, for korvane-render --patch and for copying by
+# hand (the app and the plug-ins carry them inside and copy them themselves).
+install(DIRECTORY resources/factory/ DESTINATION "${CMAKE_INSTALL_DATADIR}/korvane/factory" FILES_MATCHING PATTERN "*.kvn")
+
 # Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME korvane)

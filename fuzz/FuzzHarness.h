@@ -8,15 +8,38 @@
 #include "MidiScore.h"
 #include "processor/PluginProcessor.h"
 #include "net/OAMotdMessage.h"
+#include "state/OAXmlTools.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace FuzzHarness
 {
     constexpr double sampleRate = 48000.0;
     constexpr int blockSize = 256;
+
+    /** Host state as the framework's binary wrapper holds a document text:
+        "VC2!", the length, the bytes and a zero byte. */
+    inline juce::MemoryBlock hostStateWithText (const void* text, size_t numBytes)
+    {
+        juce::MemoryBlock block;
+        juce::MemoryOutputStream out (block, false);
+        out.writeInt (0x21324356);
+        out.writeInt ((int) numBytes);
+        out.write (text, numBytes);
+        out.writeByte (0);
+        out.flush();
+        return block;
+    }
+
+    inline juce::MemoryBlock hostStateWithText (const std::string& text)
+    {
+        return hostStateWithText (text.data(), text.size());
+    }
 
     /** A fresh processor, prepared as the standalone wrapper prepares it. */
     inline std::unique_ptr<kvAP> makePreparedProcessor()
@@ -53,6 +76,53 @@ namespace FuzzHarness
         return *p;
     }
 
+    /** Empty unless the output guard silenced a block since `before`: the
+        block held a non-finite sample, which the guard hides from the checks
+        on the rendered samples. */
+    inline juce::String guardStayedQuiet (const kvAP& p, juce::uint32 before, int block)
+    {
+        if (p.outputGuard.getSilencedBlocks() == before)
+            return {};
+
+        return "block " + juce::String (block) + " held a non-finite sample (the output guard silenced it)";
+    }
+
+    /** Text that passes the check in front of the XML parser must parse into
+        no more levels and elements than the check allows: otherwise the check
+        and the parser read the markup differently, and nesting could slip
+        past it. Empty when that holds. */
+    inline juce::String checkParsedWithinLimits (const char* utf8, int numBytes)
+    {
+        if (! OAXmlTools::isSafeToParse (utf8, numBytes))
+            return {};
+
+        const auto end = std::find (utf8, utf8 + numBytes, '\0');
+        const auto xml = juce::parseXML (juce::String::fromUTF8 (utf8, (int) (end - utf8)));
+
+        if (xml == nullptr)
+            return {};
+
+        int elements = 0, deepest = 0;
+        std::vector<std::pair<const juce::XmlElement*, int>> open { { xml.get(), 1 } };
+
+        while (! open.empty())
+        {
+            const auto [element, level] = open.back();
+            open.pop_back();
+            ++elements;
+            deepest = juce::jmax (deepest, level);
+
+            for (auto* child : element->getChildIterator())
+                if (! child->isTextElement())
+                    open.push_back ({ child, level + 1 });
+        }
+
+        if (deepest > OAXmlTools::Limits::maxDepth || elements > OAXmlTools::Limits::maxElements)
+            return "the XML check let through " + juce::String (deepest) + " levels and " + juce::String (elements) + " elements";
+
+        return {};
+    }
+
     /** Renders numBlocks blocks: a chord from the first block on, a pitch bend,
         and the notes released near the end. Empty when every sample was finite. */
     inline juce::String renderChord (kvAP& p, int numBlocks)
@@ -76,7 +146,11 @@ namespace FuzzHarness
                 for (auto note : { 48, 60, 64, 67 })
                     midi.addEvent (juce::MidiMessage::noteOff (1, note), 3);
 
+            const auto silenced = p.outputGuard.getSilencedBlocks();
             p.processBlock (buffer, midi);
+
+            if (auto failure = guardStayedQuiet (p, silenced, b); failure.isNotEmpty())
+                return failure;
 
             for (int c = 0; c < buffer.getNumChannels(); ++c)
                 for (int i = 0; i < buffer.getNumSamples(); ++i)
@@ -146,6 +220,10 @@ namespace FuzzHarness
         // As a patch file is read: only text passes, then the document is applied.
         const auto read = OAFileIO::decodeText (data, juce::jmin (size, (size_t) OAFileIO::maxTextFileBytes));
 
+        if (read.status == OAFileIO::ReadStatus::ok)
+            if (auto failure = checkParsedWithinLimits (read.text.toRawUTF8(), (int) read.text.getNumBytesAsUTF8()); failure.isNotEmpty())
+                return failure;
+
         if (read.status == OAFileIO::ReadStatus::ok && p.replaceState (read.text).wasOk())
             p.updateOscTypes();
 
@@ -158,7 +236,20 @@ namespace FuzzHarness
         if (auto failure = renderChord (p, 1); failure.isNotEmpty())
             return "before the input: " + failure;
 
-        p.setStateInformation (data, (int) juce::jmin (size, (size_t) 1 << 24));
+        const auto clipped = (int) juce::jmin (size, (size_t) 1 << 24);
+
+        // The text inside the framework's binary wrapper, as it unpacks it.
+        if (clipped > 8)
+        {
+            const auto stored = (int) juce::ByteOrder::littleEndianInt (data + 4);
+            const auto length = juce::jmin (clipped - 8, stored);
+
+            if (length > 0)
+                if (auto failure = checkParsedWithinLimits (reinterpret_cast<const char*> (data) + 8, length); failure.isNotEmpty())
+                    return failure;
+        }
+
+        p.setStateInformation (data, clipped);
         return checkStillUsable (p);
     }
 
@@ -206,6 +297,10 @@ namespace FuzzHarness
         and what it saves reads back the same. */
     inline juce::String runSettingsText (const std::uint8_t* data, size_t size)
     {
+        if (auto failure = checkParsedWithinLimits (reinterpret_cast<const char*> (data), (int) juce::jmin (size, (size_t) OAFileIO::maxTextFileBytes));
+            failure.isNotEmpty())
+            return failure;
+
         const auto file = OAFileIO().makerFolder.getChildFile ("Korvane.oasettings");
         file.getParentDirectory().createDirectory();
 
@@ -339,7 +434,9 @@ namespace FuzzHarness
             }
 
             playHead.setPosition (position);
+            const auto silenced = p.outputGuard.getSilencedBlocks();
             p.processBlock (buffer, midi);
+            failure = guardStayedQuiet (p, silenced, b);
 
             for (int c = 0; c < buffer.getNumChannels() && failure.isEmpty(); ++c)
                 for (int i = 0; i < buffer.getNumSamples(); ++i)

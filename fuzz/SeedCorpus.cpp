@@ -189,7 +189,8 @@ int main (int argc, char** argv)
         write (patchDir.getChildFile ("builtin.kvn"), juce::String::fromUTF8 (kvAP::getDefaultPatchXml()));
 
         auto fresh = FuzzHarness::makePreparedProcessor();
-        write (patchDir.getChildFile ("fresh.kvn"), fresh->buildPatchDataString());
+        const auto freshText = fresh->buildPatchDataString();
+        write (patchDir.getChildFile ("fresh.kvn"), freshText);
         writeHostState (hostDir.getChildFile ("fresh.state"), *fresh);
 
         auto loaded = FuzzHarness::makePreparedProcessor();
@@ -204,6 +205,45 @@ int main (int argc, char** argv)
         write (patchDir.getChildFile ("edited.kvn"), editedText);
         write (patchDir.getChildFile ("random-root.kvn"), editedText.replace ("<state ", "<XMLRandomPatch ").replace ("</state>", "</XMLRandomPatch>"));
         writeHostState (hostDir.getChildFile ("edited.state"), *edited);
+
+        // The deepest nesting and the most attributes a document may hold, so
+        // that mutations start at the edge of what the XML check lets through.
+        juce::String deep, wide ("<a");
+        for (int i = 0; i < OAXmlTools::Limits::maxDepth - 1; ++i)
+            deep << "<a>";
+        for (int i = 0; i < OAXmlTools::Limits::maxDepth - 1; ++i)
+            deep << "</a>";
+        for (int i = 0; i < OAXmlTools::Limits::maxAttributesPerElement; ++i)
+            wide << " x" << i << "=\"\"";
+        wide << "/>";
+
+        const auto edge = editedText.replace ("</state>", deep + wide + "</state>");
+
+        // And far beyond them, near the read cap: the nesting that once ran
+        // the parser out of stack, a crowd of children, a very long value.
+        juce::String tooDeep ("<PATCH>"), crowd, longName;
+        for (int i = 0; i < 40000; ++i)
+            tooDeep << "<a>";
+        for (int i = 0; i < 7000; ++i)
+            crowd << "<PARAM id=\"extra" << i << "\" value=\"0.5\"/>";
+        longName = juce::String::repeatedString ("n", 200 * 1024);
+
+        const std::pair<const char*, juce::String> large[] {
+            { "too-deep", tooDeep },
+            { "crowd", freshText.replace ("</state>", crowd + "</state>") },
+            { "long-name", freshText.replace ("patchName=\"", "patchName=\"" + longName) },
+        };
+
+        for (const auto& [name, text] : large)
+        {
+            write (patchDir.getChildFile (juce::String (name) + ".kvn"), text);
+            const auto wrappedLarge = FuzzHarness::hostStateWithText (text.toRawUTF8(), text.getNumBytesAsUTF8());
+            write (hostDir.getChildFile (juce::String (name) + ".state"), wrappedLarge.getData(), wrappedLarge.getSize());
+        }
+        write (patchDir.getChildFile ("at-the-limits.kvn"), edge);
+
+        const auto edgeState = FuzzHarness::hostStateWithText (edge.toRawUTF8(), edge.getNumBytesAsUTF8());
+        write (hostDir.getChildFile ("at-the-limits.state"), edgeState.getData(), edgeState.getSize());
     }
 
     // Settings files: the processor's own, and hand-edited ones.
@@ -227,6 +267,8 @@ int main (int argc, char** argv)
                "startupMsg=\"0\" theme=\"dark\" version=\"22.12.05\"/>\r\n");
         write (settingsDir.getChildFile ("bom.oasettings"), "\xef\xbb\xbf" + saved);
         write (settingsDir.getChildFile ("empty.oasettings"), "");
+        write (settingsDir.getChildFile ("too-deep.oasettings"),
+               saved.replace ("/>", ">" + juce::String::repeatedString ("<a>", 40000) + "</OrbelAudioSettings>"));
         file.deleteFile();
     }
 
@@ -255,14 +297,24 @@ int main (int argc, char** argv)
 
         for (auto* word : { "<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "<state", "</state>", "<XMLRandomPatch",
                             "<PARAM", "/>", "id=", "value=", "<uiState", "width=", "height=", "patchName=",
-                            "version=", "\"25.9.26\"", "\"22.12.05\"", "\"dummy\"", "&amp;", "&#", "<![CDATA[", "]]>",
-                            "<!--", "-->", "<!DOCTYPE", "nan", "inf", "-inf", "1e308", "-1", "0.5" })
+                            "version=", "\"25.9.26\"", "\"22.12.05\"", "\"dummy\"", "\"nan\"", "\"inf\"", "\"-inf\"",
+                            "\"1e39\"", "\"-0\"", "\"1e-40\"", "nan", "inf", "-inf", "1e308", "1e39", "-1", "0.5" })
             patchWords << dictionaryEntry (word);
+
+        // The markup itself: what nests, quotes, escapes and declares.
+        juce::String xmlWords;
+        for (auto* word : { "<a>", "</a>", "<a/>", "<", ">", "</", "=\"", "='", "\"", "'", " ", "\t", "\r\n",
+                            "&amp;", "&lt;", "&gt;", "&quot;", "&apos;", "&AMP;", "&#", "&#x", "&#233;", "&#xD800;", ";",
+                            "<![CDATA[", "]]>", "<!--", "-->", "<!DOCTYPE", "<!ENTITY", "[", "]>", "<?", "?>",
+                            "\xc2\xa0", "\xc3\xa9", "\xef\xbb\xbf" })
+            xmlWords << dictionaryEntry (word);
+
+        patchWords << xmlWords;
 
         for (const auto& param : p->paramMan.params)
             patchWords << dictionaryEntry (param.paramId.toRawUTF8());
 
-        for (const auto& entry : p->modMap)
+        for (const auto& entry : p->getModMap())
             patchWords << dictionaryEntry (entry.first.toRawUTF8());
 
         for (auto* shape : p->waveManager.waveforms)
@@ -276,8 +328,10 @@ int main (int argc, char** argv)
         juce::String settingsWords;
         for (auto* word : { "<?xml version=\"1.0\" encoding=\"UTF-8\"?>", "<OrbelAudioSettings", "/>", "=\"",
                             "\"", "patchLocation", "updates", "motdTag", "initLog", "startupMsg", "showBgVis",
-                            "version", "__default__", "~/", "/", "true", "false", "&amp;", "&#", "<!--", "-->" })
+                            "version", "__default__", "~/", "/", "true", "false" })
             settingsWords << dictionaryEntry (word);
+
+        settingsWords << xmlWords;
 
         write (out.getChildFile ("settings_text.dict"), settingsWords);
 

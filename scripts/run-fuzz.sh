@@ -30,8 +30,18 @@ for t in $targets; do
     [ -d "tests/data/fuzz/$t" ] && corpora+=("tests/data/fuzz/$t") # inputs that once failed
     log="$dir/logs/$t.log"
 
+    # The XML targets take inputs as large as the app reads (patch and
+    # settings files up to 256 KiB; host state is that text in an 8-byte
+    # wrapper) from the first run on, so that size-driven faults such as
+    # deep nesting are in reach of a short run.
+    case "$t" in
+        patch_text|settings_text) max_len=(-max_len=262144 -len_control=0) ;;
+        host_state)               max_len=(-max_len=262160 -len_control=0) ;;
+        *)                        max_len=() ;;
+    esac
+
     echo "== fuzz_$t for ${seconds} s (log: $log)"
-    "$dir/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    "$dir/fuzz/fuzz_$t" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 "${max_len[@]}" \
         -dict="$dir/seeds/$t.dict" -artifact_prefix="$dir/artifacts/$t/" -print_final_stats=1 \
         "${corpora[@]}" >"$log" 2>&1
     status=$?

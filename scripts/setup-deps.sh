@@ -12,6 +12,8 @@ packages=(
     libasound2-dev libjack-jackd2-dev libcurl4-gnutls-dev
     libfreetype-dev libfontconfig1-dev libgl-dev
     libx11-dev libxext-dev libxinerama-dev libxrandr-dev libxcursor-dev
+    # the editor's embedded typeface, and the renderer of its icon drawings
+    fonts-agave librsvg2-bin
     # plug-in formats and tools to inspect them
     lv2-dev lilv-utils
     # tests and benchmarks
@@ -23,6 +25,8 @@ packages=(
     jalv bsdutils
     # installation and packaging: desktop entry check, CPack's Debian generator
     desktop-file-utils dpkg-dev file
+    # the typeface of the gallery's pictures (`make gallery`)
+    fonts-dejavu-core
 )
 
 if [ "${1:-}" = "fuzz" ]; then

@@ -238,8 +238,13 @@ namespace
 
                 buffer.setSize (buffer.getNumChannels(), n, false, false, true);
                 buffer.clear();
+                const auto silencedBefore = proc.outputGuard.getSilencedBlocks();
                 proc.processBlock (buffer, midi);
                 ++blocks;
+
+                // The output guard turns a non-finite block into silence; that is a failure here.
+                if (proc.outputGuard.getSilencedBlocks() != silencedBefore)
+                    return fail ("a block held a non-finite sample (the output guard silenced it)", renderedSamples);
 
                 for (int i = 0; i < n; ++i)
                 {

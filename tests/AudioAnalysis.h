@@ -2,11 +2,14 @@
 
 #include <juce_audio_basics/juce_audio_basics.h>
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
 /** Small measurements on rendered audio, for tests that check what a note
-    sounds like rather than how it was produced. */
+    sounds like rather than how it was produced. Header only and built on the
+    framework's audio basics alone, so that the plug-in test host (which holds
+    none of Korvane's code) measures with the same tools. */
 namespace AudioAnalysis
 {
     inline double rms (const float* x, int n)
@@ -25,28 +28,55 @@ namespace AudioAnalysis
         return p;
     }
 
-    /** Fundamental of a periodic signal from its rising zero crossings,
-        interpolated between samples. */
+    /** Calls fn (t) for every rising zero crossing, t its time in samples,
+        interpolated between the samples on either side. */
+    template <typename Fn>
+    void forEachRisingCrossing (const float* x, int n, Fn&& fn)
+    {
+        for (int i = 1; i < n; ++i)
+            if (x[i - 1] < 0.0f && x[i] >= 0.0f)
+                fn ((i - 1) + (double) -x[i - 1] / ((double) x[i] - x[i - 1]));
+    }
+
+    /** Fundamental of a periodic signal from its rising zero crossings: their
+        count over the time from the first to the last. */
     inline double frequencyFromCrossings (const float* x, int n, double sampleRate)
     {
         double first = -1.0, last = -1.0;
         int crossings = 0;
 
-        for (int i = 1; i < n; ++i)
+        forEachRisingCrossing (x, n, [&] (double t)
         {
-            if (x[i - 1] < 0.0f && x[i] >= 0.0f)
-            {
-                const auto t = (i - 1) + (double) -x[i - 1] / ((double) x[i] - x[i - 1]);
+            if (first < 0.0)
+                first = t;
 
-                if (first < 0.0)
-                    first = t;
-
-                last = t;
-                ++crossings;
-            }
-        }
+            last = t;
+            ++crossings;
+        });
 
         return crossings > 1 ? (crossings - 1) * sampleRate / (last - first) : 0.0;
+    }
+
+    /** Fundamental from the median distance of rising zero crossings, which
+        ignores gaps between notes and the odd restart of a note. */
+    inline double medianFrequencyFromCrossings (const float* x, int n, double sampleRate)
+    {
+        std::vector<double> periods;
+        double last = -1.0;
+
+        forEachRisingCrossing (x, n, [&] (double t)
+        {
+            if (last >= 0.0)
+                periods.push_back (t - last);
+
+            last = t;
+        });
+
+        if (periods.empty())
+            return 0.0;
+
+        std::nth_element (periods.begin(), periods.begin() + (long) periods.size() / 2, periods.end());
+        return sampleRate / periods[periods.size() / 2];
     }
 
     /** Power of the signal at one frequency (Goertzel), over a Hann window. */

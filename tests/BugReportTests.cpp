@@ -77,7 +77,8 @@ namespace
         return entries;
     }
 
-    // The hour has one digit before ten o'clock.
+    // The framework's time text: day and hour have one or two digits
+    // ("5 Mar 2025 7:03:12"), minutes and seconds always two.
     const char* const timePattern = "[0-9]{1,2} [A-Z][a-z]{2} [0-9]{4} [0-9]{1,2}:[0-9]{2}:[0-9]{2}";
 
     class BugReport : public CleanHome {};
@@ -315,6 +316,7 @@ TEST_F (BugReport, PatchOperationsLogTheDocumentBeforeAndAfter)
 TEST_F (BugReport, ReportFileIsNamedWithoutBlanksOrColons)
 {
     EXPECT_EQ (BugReporter::reportName ("bug", "5 Mar 2025 14:03:12"), "bugReports/bug_report_5_Mar_2025_14-03-12.kvnrep");
+    EXPECT_EQ (BugReporter::reportName ("crash", "25 Dec 2026 7:16:55"), "bugReports/crash_report_25_Dec_2026_7-16-55.kvnrep");
     EXPECT_TRUE (std::regex_match (BugReporter::currentTimeText().toStdString(), std::regex (timePattern)));
 
     kvAP proc;
@@ -401,8 +403,8 @@ TEST_F (BugReport, OnlyTheStandaloneAppCatchesTheSignalsOfACrash)
         EXPECT_FALSE (CrashHandler::isInstalled());
     }
 
-    // Nothing is written while nothing crashed.
-    EXPECT_FALSE (patchFolder().exists());
+    // No report is written while nothing crashed.
+    EXPECT_FALSE (reportsFolder().exists());
     EXPECT_TRUE (notices.empty());
 }
 

@@ -2,10 +2,13 @@
 #include "AudioAnalysis.h"
 #include "ProcessorFixture.h"
 #include "state/OAStringTools.h"
+#include "synth/ValueCurve.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <limits>
 #include <thread>
 
 namespace
@@ -19,6 +22,34 @@ namespace
     int voicesPerLayer (SynthGroup& group)
     {
         return group.synths[0]->getNumVoices();
+    }
+
+    int activeVoices (SynthGroup& group)
+    {
+        int count = 0;
+        group.forEachVoice ([&count] (SynthVoice& v) { count += v.isVoiceActive() ? 1 : 0; });
+        return count;
+    }
+
+    double peakOfBoth (const juce::AudioBuffer<float>& out, int from = 0)
+    {
+        const auto n = out.getNumSamples() - from;
+        return std::max (AudioAnalysis::peak (out.getReadPointer (0) + from, n),
+                         AudioAnalysis::peak (out.getReadPointer (1) + from, n));
+    }
+
+    ::testing::AssertionResult sameSamples (const juce::AudioBuffer<float>& a, const juce::AudioBuffer<float>& b)
+    {
+        if (a.getNumChannels() != b.getNumChannels() || a.getNumSamples() != b.getNumSamples())
+            return ::testing::AssertionFailure() << "the buffers differ in size";
+
+        for (int c = 0; c < a.getNumChannels(); ++c)
+            for (int i = 0; i < a.getNumSamples(); ++i)
+                if (a.getSample (c, i) != b.getSample (c, i))
+                    return ::testing::AssertionFailure() << "channel " << c << ", sample " << i << ": "
+                                                         << a.getSample (c, i) << " against " << b.getSample (c, i);
+
+        return ::testing::AssertionSuccess();
     }
 }
 
@@ -43,7 +74,7 @@ TEST (EngineDispatch, VoiceAndUnisonCounts)
     }
 
     // New voices get the section's waveform.
-    p.modMap["synth1_oscType"] = "square_if";
+    p.setModMapEntry ("synth1_oscType", "square_if");
     p.updateOscTypes();
     rig.set ("synth1_voices", 0.2f);
     forEachVoice (p.synth1, [] (SynthVoice& v) { EXPECT_EQ (v.oscType, "square_if"); });
@@ -63,10 +94,32 @@ TEST (EngineDispatch, RenderValuesOfTuningAndCutoff)
         EXPECT_FLOAT_EQ (rv.synth2TuneCent, c.cent);
     }
 
-    rig.set ("cutoff", 0.5f);
-    EXPECT_EQ (rv.cutoffHz, 10040);
-    rig.set ("cutoff", 0.25f);
-    EXPECT_EQ (rig.proc.filterCutoffString(), "5060 Hz");
+    // The cutoff read-out is the frequency the filter runs at, in whole Hz:
+    // the same curve as the coefficients, not a line through the knob's range.
+    struct CutoffCase { double rate; float v; int hz; };
+    const CutoffCase cutoffCases[] {
+        { 48000.0, 0.0f, 80 },      { 48000.0, 0.25f, 1324 }, { 48000.0, 0.5f, 3078 },
+        { 48000.0, 0.9f, 10040 },   { 48000.0, 0.99f, 20000 }, { 48000.0, 1.0f, 20000 },
+        { 32000.0, 1.0f, 15984 }, // kept below Nyquist, as the filter is
+    };
+
+    for (const auto& c : cutoffCases)
+    {
+        ProcessorRig at (c.rate, 256);
+        at.set ("cutoff", c.v);
+        EXPECT_EQ (at.proc.renderValues.cutoffHz, c.hz) << c.rate << " " << c.v;
+        EXPECT_EQ (at.proc.filterCutoffString(), std::to_string (c.hz) + " Hz") << c.rate << " " << c.v;
+
+        // The coefficients the audio thread takes are designed for that frequency.
+        at.render (256);
+        const auto stored = at.proc.getParamValue ("cutoff");
+        const auto designed = juce::dsp::IIR::Coefficients<float>::makeLowPass (c.rate, kvAP::filterCutoffHzAt (stored, c.rate),
+                                                                                kvAP::filterQFor (at.proc.getParamValue ("res"),
+                                                                                                  at.proc.getParamValue ("filterQMax")));
+        EXPECT_EQ (c.hz, (int) kvAP::filterCutoffHzAt (stored, c.rate));
+        for (int i = 0; i < designed->coefficients.size(); ++i)
+            EXPECT_EQ (at.proc.filter.state->coefficients[i], designed->coefficients[i]) << c.rate << " " << c.v;
+    }
 }
 
 TEST (EngineDispatch, GlideIsCappedAt099)
@@ -126,11 +179,11 @@ TEST (EngineDispatch, BulkUpdateGatesUnforcedChanges)
     ProcessorRig rig;
     auto& p = rig.proc;
     rig.set ("cutoff", 0.5f);
-    ASSERT_EQ (p.renderValues.cutoffHz, 10040);
+    ASSERT_EQ (p.renderValues.cutoffHz, 3078);
 
     p.bulkUpdate = true;
     rig.set ("cutoff", 0.0f);
-    EXPECT_EQ (p.renderValues.cutoffHz, 10040);
+    EXPECT_EQ (p.renderValues.cutoffHz, 3078);
 
     p.updateSynth ("cutoff", 0.0f, true);
     EXPECT_EQ (p.renderValues.cutoffHz, 80);
@@ -139,17 +192,58 @@ TEST (EngineDispatch, BulkUpdateGatesUnforcedChanges)
 
 TEST (EngineDispatch, ValuesAreClampedAndUnknownIdsIgnored)
 {
-    ProcessorRig rig;
-    auto& p = rig.proc;
+    // Values outside 0..1 act as the nearest end of the range, in the filter
+    // itself as in its read-out; a value that is not a number changes nothing.
+    {
+        ProcessorRig rig (48000.0, 256);
+        auto& p = rig.proc;
+        const auto filterAfter = [&] (float cutoff)
+        {
+            p.updateSynth ("cutoff", cutoff, false);
+            rig.render (256); // the audio thread takes the new coefficients
+            const auto& c = p.filter.state->coefficients;
+            return std::vector<float> (c.begin(), c.end());
+        };
 
-    p.updateSynth ("cutoff", 7.0f, false);
-    EXPECT_EQ (p.renderValues.cutoffHz, 20000);
-    p.updateSynth ("cutoff", -3.0f, false);
-    EXPECT_EQ (p.renderValues.cutoffHz, 80);
+        const auto atOne = filterAfter (1.0f);
+        const auto atZero = filterAfter (0.0f);
+        ASSERT_NE (atOne, atZero);
 
-    // An id outside the table must not end the program (it arrives from patch files).
-    EXPECT_NO_THROW (p.updateSynth ("no_such_param", 0.5f, true));
-    EXPECT_NO_THROW (p.updateSynth ("", 0.5f, true));
+        struct Case { float value; const std::vector<float>& filter; int hz; };
+        const Case cases[] {
+            { 7.0f, atOne, 20000 },
+            { std::numeric_limits<float>::infinity(), atOne, 20000 },
+            { -3.0f, atZero, 80 },
+            { -std::numeric_limits<float>::infinity(), atZero, 80 },
+            { std::numeric_limits<float>::quiet_NaN(), atZero, 80 }, // the last good value stays
+        };
+
+        for (const auto& c : cases)
+        {
+            EXPECT_EQ (filterAfter (c.value), c.filter) << c.value;
+            EXPECT_EQ (p.renderValues.cutoffHz, c.hz) << c.value;
+        }
+
+        // Not a number from the host's automation: the sound stays finite.
+        rig.set ("res", std::numeric_limits<float>::quiet_NaN());
+        const auto out = rig.renderHeld ({ 60 }, 4800);
+        EXPECT_TRUE (AudioAnalysis::allFinite (out.getReadPointer (0), out.getNumSamples()));
+        EXPECT_GT (AudioAnalysis::rms (out.getReadPointer (0), out.getNumSamples()), 0.01);
+    }
+
+    // Ids outside the table (a hand-edited patch's mapping, a name that only
+    // looks like an id) reach nothing: the sound is that of a twin that never
+    // saw them, sample for sample.
+    ProcessorRig changed (48000.0, 256), twin (48000.0, 256);
+
+    for (auto* id : { "no_such_param", "", "_", "synth1", "synth1_", "synth1_vol", "Cutoff", "cutoff ",
+                      "lfo1_mappedParam", "synth2_oscType", "fx_delay" })
+    {
+        changed.proc.updateSynth (id, 0.9f, true);
+        changed.proc.updateSynth (id, 0.0f, false);
+    }
+
+    EXPECT_TRUE (sameSamples (changed.renderHeld ({ 48, 60, 67 }, 9600), twin.renderHeld ({ 48, 60, 67 }, 9600)));
 }
 
 TEST (EngineDispatch, SplitRule)
@@ -201,6 +295,25 @@ TEST (EngineFilter, CutoffAndQTables)
                            QCase { 0.1f, 1.0f, 5.87f }, QCase { 0.5f, 1.0f, 38.54f }, QCase { 0.99f, 1.0f, 256.01f },
                            QCase { 0.7f, 0.0f, 0.01f } })
         EXPECT_NEAR (kvAP::filterQFor (c.res, c.qMax), c.q, 0.005f) << c.res << " " << c.qMax;
+
+    // The top of the curve is exact: the 0.99 cap is taken in double, so 0.99
+    // (a float a little above it) and 1.0 give 20000 Hz and Q 256.01, not a
+    // few thousandths more, and the stage times reach exactly their maximum.
+    for (const float top : { 0.99f, 1.0f })
+    {
+        EXPECT_EQ (ValueCurve::curved (top), 1.0f) << top;
+        EXPECT_EQ (kvAP::filterCutoffHzFor (top), 20000.0f) << top;
+        EXPECT_EQ (kvAP::filterQFor (top, 1.0f), 256.01f) << top;
+    }
+
+    EXPECT_EQ (ValueCurve::curved (0.0f), 0.0f);
+
+    SynthVoice voice;
+    voice.setADSR ("attack", 0.99f);
+    voice.setADSR ("release", 1.0f);
+    voice.setADSR ("time", 0.5f);
+    EXPECT_EQ (voice.getEnvelopeParameters().attack, 20.0f);  // 1 x time 0.5 x scaling 40
+    EXPECT_EQ (voice.getEnvelopeParameters().release, 20.0f);
 }
 
 TEST (EngineFilter, CoefficientsEqualTheFrameworksLowPassDesign)
@@ -268,12 +381,89 @@ TEST (EngineOutput, NoteSoundsAtItsPitchInBothChannels)
 
 TEST (EngineOutput, BothOscillatorsSound)
 {
-    ProcessorRig rig;
-    rig.set ("masterVol", 1.0f);
-    rig.set ("synth1_volume", 0.0f);
-    rig.set ("synth2_tune", 0.5f + 12.0f / 48.0f); // an octave up
-    auto out = rig.renderHeld ({ 57 }, 48000);
-    EXPECT_NEAR (AudioAnalysis::frequencyFromCrossings (out.getReadPointer (0) + 4800, 24000, 48000.0), 440.0, 1.0);
+    // Oscillator B an octave above A, so each is heard at its own frequency;
+    // each volume knob turns its own oscillator on and off, and only that one.
+    struct Case { float volumeA, volumeB; };
+    for (const auto& c : { Case { 0.5f, 0.5f }, Case { 0.5f, 0.0f }, Case { 0.0f, 0.5f }, Case { 0.0f, 0.0f } })
+    {
+        SCOPED_TRACE (juce::String (c.volumeA) + " / " + juce::String (c.volumeB));
+        ProcessorRig rig;
+        rig.set ("masterVol", 1.0f);
+        rig.set ("cutoff", 1.0f);
+        rig.set ("synth1_volume", c.volumeA);
+        rig.set ("synth2_volume", c.volumeB);
+        rig.set ("synth2_tune", 0.5f + 12.0f / 48.0f); // an octave up
+        const auto out = rig.renderHeld ({ 57 }, 48000);
+
+        for (int channel = 0; channel < 2; ++channel)
+        {
+            const auto* x = out.getReadPointer (channel) + 4800;
+            const int n = 24000;
+            // A sine of amplitude a gives about (a n / 4)^2 through the Hann window.
+            const auto amplitude = [&] (double f) { return 4.0 * std::sqrt (AudioAnalysis::powerAt (x, n, f, 48000.0)) / n; };
+            const auto a = amplitude (220.0), b = amplitude (440.0);
+
+            EXPECT_EQ (a > 0.05, c.volumeA > 0.0f) << "oscillator A: " << a << ", channel " << channel;
+            EXPECT_EQ (b > 0.05, c.volumeB > 0.0f) << "oscillator B: " << b << ", channel " << channel;
+            EXPECT_LT (std::min (a, b), 0.05 + (c.volumeA > 0.0f && c.volumeB > 0.0f ? 1.0 : 0.0));
+        }
+
+        if (c.volumeA > 0.0f && c.volumeB == 0.0f)
+        {
+            EXPECT_NEAR (AudioAnalysis::frequencyFromCrossings (out.getReadPointer (0) + 4800, 24000, 48000.0), 220.0, 0.5);
+        }
+
+        if (c.volumeA == 0.0f && c.volumeB > 0.0f)
+        {
+            EXPECT_NEAR (AudioAnalysis::frequencyFromCrossings (out.getReadPointer (0) + 4800, 24000, 48000.0), 440.0, 1.0);
+        }
+    }
+}
+
+TEST (EngineOutput, VelocityAndEnvelopeTimeReachOscillatorB)
+{
+    // Oscillator B alone: the global velocity and envelope-time settings must
+    // shape its notes as they do oscillator A's.
+    auto levelOfB = [] (std::initializer_list<std::pair<const char*, float>> settings, juce::uint8 velocity, int from, int length)
+    {
+        ProcessorRig rig;
+        rig.set ("synth1_volume", 0.0f);
+        rig.set ("masterVol", 1.0f);
+        rig.set ("cutoff", 1.0f);
+        rig.set ("synth2_attack", 0.0f);
+
+        for (const auto& [id, value] : settings)
+            rig.set (id, value);
+
+        const auto out = rig.renderHeld ({ 69 }, from + length, velocity);
+        return AudioAnalysis::rms (out.getReadPointer (0) + from, length);
+    };
+
+    // Velocity: gain + max (min, min (max, velocity)), as a share of full velocity.
+    struct VelocityCase { float velMin, velMax, velGain; double softOverLoud; };
+    const VelocityCase velocityCases[] {
+        { 0.0f, 1.0f, 0.0f, 32.0 / 127.0 },            // follows the velocity
+        { 1.0f, 1.0f, 0.0f, 1.0 },                     // floor at full: every note alike
+        { 0.0f, 0.1f, 0.0f, 1.0 },                     // ceiling below both: alike again
+        { 0.0f, 1.0f, 1.0f, (1.0 + 32.0 / 127.0) / 2.0 }, // gain added to both
+    };
+
+    for (const auto& c : velocityCases)
+    {
+        const auto settings = { std::pair<const char*, float> { "velMin", c.velMin }, { "velMax", c.velMax }, { "velGain", c.velGain } };
+        const auto soft = levelOfB (settings, 32, 4800, 9600);
+        const auto loud = levelOfB (settings, 127, 4800, 9600);
+        ASSERT_GT (loud, 0.01);
+        EXPECT_NEAR (soft / loud, c.softOverLoud, 0.01) << c.velMin << " " << c.velMax << " " << c.velGain;
+    }
+
+    // Envelope time: with attack 0.1 a note takes about 0.9 s to rise at
+    // "adsrTime" 1 and under 0.05 s at 0.05.
+    const auto quick = levelOfB ({ { "synth2_attack", 0.1f }, { "adsrTime", 0.05f } }, 100, 9600, 4800);
+    const auto slow = levelOfB ({ { "synth2_attack", 0.1f }, { "adsrTime", 1.0f } }, 100, 9600, 4800);
+    ASSERT_GT (quick, 0.05);
+    EXPECT_LT (slow / quick, 0.4);
+    EXPECT_GT (slow / quick, 0.1);
 }
 
 TEST (EngineOutput, MasterVolumeIsLinear)
@@ -356,6 +546,86 @@ TEST (EngineOutput, OverdriveOffLeavesSignalAndFullDriveSquaresIt)
     EXPECT_TRUE (p.overdriveBypassed);
 }
 
+TEST (EngineOutput, OverdriveAtZeroLeavesTheSamplesAlone)
+{
+    // With "fx_overdrive" back at 0 the output is exactly the voices through
+    // the filter and the master volume, built here from the synthesis half
+    // of a twin processor.
+    ProcessorRig rig (48000.0, 256), twin (48000.0, 256);
+    rig.set ("fx_overdrive", 0.4f);
+    rig.set ("fx_overdrive", 0.0f);
+
+    const auto notes = [] (juce::MidiBuffer& midi, int start, int)
+    {
+        if (start == 0)
+            for (auto note : { 45, 57, 64 })
+                midi.addEvent (juce::MidiMessage::noteOn (1, note, (juce::uint8) 110), 0);
+    };
+
+    const int total = 38 * 256; // whole blocks
+    const auto out = rig.render (total, notes);
+
+    juce::AudioBuffer<float> expected (2, total), block (2, twin.blockSize);
+    juce::MidiBuffer midi;
+    const juce::ScopedNoDenormals noDenormals; // as the processor's own block
+
+    for (int pos = 0; pos < total; pos += twin.blockSize)
+    {
+        midi.clear();
+        notes (midi, pos, twin.blockSize);
+        twin.proc.process (block, midi);
+
+        juce::dsp::AudioBlock<float> audio (block);
+        twin.proc.filter.process (juce::dsp::ProcessContextReplacing<float> (audio));
+        block.applyGain (twin.proc.getParamValue ("masterVol"));
+
+        for (int c = 0; c < 2; ++c)
+            expected.copyFrom (c, pos, block, c, 0, twin.blockSize);
+    }
+
+    ASSERT_GT (AudioAnalysis::rms (expected.getReadPointer (0), total), 0.01);
+    EXPECT_TRUE (sameSamples (out, expected));
+}
+
+TEST (EngineOutput, StagesRunInTheirOrder)
+{
+    // Master volume comes before the limiter: at volume 0.5 a signal far above
+    // the limit comes out just under full scale, not at half of it.
+    auto loudPeak = [] (float limiter)
+    {
+        ProcessorRig rig;
+        rig.set ("masterVol", 0.5f);
+        rig.set ("cutoff", 1.0f);
+        rig.set ("synth1_unison", 1.0f);
+        rig.set ("synth1_volume", 1.0f);
+        rig.set ("limiter", limiter);
+        return peakOfBoth (rig.renderHeld ({ 48, 52, 55, 60 }, 24000, 127), 4800);
+    };
+
+    ASSERT_GT (loudPeak (0.0f), 1.2); // above the limit even at half volume
+    const auto limited = loudPeak (1.0f);
+    EXPECT_LE (limited, 1.0);
+    EXPECT_GT (limited, 0.8); // the limiter's ceiling (-1 dB, about 0.89), not half of it
+
+    // The overdrive comes before the filter: the filter takes away the
+    // overtones the overdrive adds, so far above the cutoff little is left.
+    ProcessorRig rig;
+    rig.set ("masterVol", 1.0f);
+    rig.set ("synth2_volume", 0.0f);
+    rig.set ("fx_overdrive", 1.0f);
+    rig.set ("cutoff", 0.2f); // about 1045 Hz
+    const auto out = rig.renderHeld ({ 45 }, 48000); // 110 Hz
+    const auto* x = out.getReadPointer (0) + 9600;
+    const int n = 24000;
+    const auto fundamental = AudioAnalysis::powerAt (x, n, 110.0, 48000.0);
+    const auto overtone = AudioAnalysis::powerAt (x, n, 41.0 * 110.0, 48000.0); // 4510 Hz
+
+    ASSERT_GT (AudioAnalysis::rms (x, n), 0.1);
+    // A square's 41st overtone is 1/41 of its fundamental (0.024); the filter
+    // leaves about a twentieth of that.
+    EXPECT_LT (std::sqrt (overtone / fundamental), 0.006);
+}
+
 TEST (EngineOutput, UnisonDetuneMakesTheSoundLouderAndWider)
 {
     // Loudness and spectral width (power-weighted spread around 440 Hz) of note 69.
@@ -425,6 +695,49 @@ TEST (EngineRenderLoop, ActiveNotesCounting)
     p.keyboardState.noteOn (1, 72, 0.8f);
     rig.render (512);
     EXPECT_EQ (p.activeNotes, 2);
+}
+
+TEST (EngineRenderLoop, OnScreenKeyboardNotesLeaveInTheHostsBuffer)
+{
+    // The host (and the standalone's MIDI output) reads the block's MIDI back
+    // from the buffer it passed: the on-screen keyboard's notes must be there,
+    // next to the host's own, in every block (the first swaps a reserved
+    // buffer in, later ones merge into it).
+    ProcessorRig rig;
+    auto& p = rig.proc;
+    juce::AudioBuffer<float> buffer (2, 512);
+    juce::MidiBuffer midi; // reused block after block, as hosts do
+
+    for (int block = 0; block < 4; ++block)
+    {
+        SCOPED_TRACE (block);
+        midi.clear();
+        midi.addEvent (juce::MidiMessage::noteOn (1, 60 + block, (juce::uint8) 100), 17);
+        midi.addEvent (juce::MidiMessage::controllerEvent (1, 1, 64), 600); // past the block: still handed back
+        p.keyboardState.noteOn (1, 72 + block, 0.8f);
+
+        p.processBlock (buffer, midi);
+
+        std::vector<std::pair<int, int>> noteOns;
+        int controllers = 0;
+        for (const auto metadata : midi)
+        {
+            const auto message = metadata.getMessage();
+            if (message.isNoteOn())
+                noteOns.emplace_back (message.getNoteNumber(), metadata.samplePosition);
+            controllers += message.isController() ? 1 : 0;
+        }
+
+        ASSERT_EQ (noteOns.size(), 2u);
+        EXPECT_EQ (controllers, 1);
+        EXPECT_NE (std::find (noteOns.begin(), noteOns.end(), std::make_pair (60 + block, 17)), noteOns.end());
+        EXPECT_TRUE (noteOns[0].first == 72 + block || noteOns[1].first == 72 + block);
+    }
+
+    // A block with neither hands back nothing.
+    midi.clear();
+    p.processBlock (buffer, midi);
+    EXPECT_TRUE (midi.isEmpty());
 }
 
 TEST (EngineRenderLoop, OnScreenKeyboardNotesSound)
@@ -517,8 +830,7 @@ TEST (EngineRealTime, ProcessBlockDoesNotAllocateWhileParametersChange)
     rig.set ("limiter", 1.0f);
 
     juce::AudioBuffer<float> buffer (2, 256);
-    juce::MidiBuffer midi;
-    midi.ensureSize (4096); // the host's buffer: its growth is not ours to count
+    juce::MidiBuffer midi; // the host's buffer, with no room of its own: the processor's reserve serves
     std::atomic<bool> running { true };
     std::atomic<size_t> allocations { 0 };
     std::atomic<int> blocks { 0 };
@@ -558,6 +870,12 @@ TEST (EngineRealTime, ProcessBlockDoesNotAllocateWhileParametersChange)
         if (kvAP::dispatchMayAllocate (param.paramId))
             continue;
         rig.set (param.paramId, random.nextFloat());
+
+        // The on-screen keyboard plays too; its notes join the host's buffer.
+        if (i % 40 == 0)
+            p.keyboardState.noteOn (1, 60 + i / 40 % 12, 0.7f);
+        if (i % 40 == 20)
+            p.keyboardState.noteOff (1, 60 + i / 40 % 12, 0.0f);
         if (i % 200 == 0)
             std::this_thread::sleep_for (std::chrono::milliseconds (1));
     }
@@ -572,6 +890,7 @@ TEST (EngineDispatch, NewVoicesTakeTheSectionsSettings)
 {
     ProcessorRig rig;
     auto& p = rig.proc;
+    rig.set ("synth2_volume", 0.0f);     // oscillator A alone
     rig.set ("synth1_voices", 0.0f);
     rig.set ("synth1_tune", 0.75f);      // +12 semitones
     rig.set ("synth1_attack", 0.3f);
@@ -592,9 +911,20 @@ TEST (EngineDispatch, NewVoicesTakeTheSectionsSettings)
         EXPECT_EQ (v.currentWave.load()->id, "square_if");
     });
 
-    // Four notes, all of them an octave up.
-    auto out = rig.renderHeld ({ 45, 57, 45, 57 }, 4800);
-    EXPECT_TRUE (AudioAnalysis::allFinite (out.getReadPointer (0), out.getNumSamples()));
+    // Note 57 on four channels: one voice each, the three new ones included,
+    // all an octave up (220 Hz becomes 440). One voice left at the note's own
+    // pitch would put a 220 Hz period into the sum.
+    auto out = rig.render (24000, [] (juce::MidiBuffer& midi, int start, int)
+    {
+        if (start == 0)
+            for (int channel = 1; channel <= 4; ++channel)
+                midi.addEvent (juce::MidiMessage::noteOn (channel, 57, (juce::uint8) 100), 0);
+    });
+
+    EXPECT_EQ (activeVoices (p.synth1), 4);
+    const auto* x = out.getReadPointer (0) + 19200; // the attack is over
+    EXPECT_NEAR (AudioAnalysis::frequencyFromCrossings (x, 4800, 48000.0), 440.0, 1.0);
+    EXPECT_GT (AudioAnalysis::rms (x, 4800), 0.02);
 }
 
 TEST (EngineDispatch, ModulatedVoiceCountStaysPlayable)

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <vector>
+
+#include <sys/resource.h>
 
 /** Helpers for tests that touch the program's files. They all work below the
     temporary HOME that the test main sets up, and refuse to run otherwise. */
@@ -72,6 +75,24 @@ namespace FileTests
         }
 
         return ::testing::AssertionSuccess();
+    }
+
+    /** Runs fn on a disk that is full after limitBytes bytes of any one file:
+        writes beyond it fail (EFBIG) instead of raising SIGXFSZ. */
+    template <typename Fn>
+    void withFileSizeLimit (rlim_t limitBytes, Fn&& fn)
+    {
+        struct rlimit saved {};
+        ASSERT_EQ (getrlimit (RLIMIT_FSIZE, &saved), 0);
+        const auto previousHandler = std::signal (SIGXFSZ, SIG_IGN);
+        struct rlimit small = saved;
+        small.rlim_cur = limitBytes;
+        ASSERT_EQ (setrlimit (RLIMIT_FSIZE, &small), 0);
+
+        fn();
+
+        setrlimit (RLIMIT_FSIZE, &saved);
+        std::signal (SIGXFSZ, previousHandler);
     }
 
     /** Names of the files in a folder (not recursive), hidden ones included. */

@@ -27,18 +27,7 @@ namespace
         std::vector<Notice> notices;
     };
 
-    /** Host state in the framework's binary wrapper around the given text bytes. */
-    juce::MemoryBlock hostStateWithText (const std::string& text)
-    {
-        juce::MemoryBlock block;
-        juce::MemoryOutputStream out (block, false);
-        out.writeInt (0x21324356);
-        out.writeInt ((int) text.size());
-        out.write (text.data(), text.size());
-        out.writeByte (0);
-        out.flush();
-        return block;
-    }
+    using FuzzHarness::hostStateWithText;
 
     /** The document a fresh processor saves, on one line and without declaration, with "@NAME@" as its patch name. */
     std::string freshDocument()

@@ -146,10 +146,9 @@ TEST (ModEnvelope, DummyStepsWithoutTriggeringAndAMissingKeyFreezes)
         rig.render (512);
     EXPECT_GT (peekLevel (p.env1Adsr), atUnmap);
 
-    // A key missing from the mapping does not even step it.
-    p.modMap.erase ("env1_mappedParam");
-    p.modMapChanged();
-    EXPECT_EQ (p.getModMap ("env1_mappedParam"), "unknown");
+    // An empty mapping (a built-in patch without the key) does not even step it.
+    p.setModMapEntry ("env1_mappedParam", "");
+    EXPECT_EQ (p.getModMap ("env1_mappedParam"), "");
     const auto frozen = peekLevel (p.env1Adsr);
     for (int i = 0; i < 20; ++i)
         rig.render (512);

@@ -4,6 +4,8 @@
 
 #include <functional>
 
+#include <gtest/gtest.h>
+
 /** Drives a processor the way the standalone wrapper does: prepare, then
     blocks of a fixed size with MIDI placed at sample positions. */
 struct ProcessorRig
@@ -75,7 +77,16 @@ struct ProcessorRig
         });
     }
 
+    ~ProcessorRig()
+    {
+        // Nothing a test plays should need the output guard: a block it
+        // silenced held a NaN or an infinity.
+        EXPECT_EQ (proc.outputGuard.getSilencedBlocks(), allowedSilencedBlocks)
+            << "blocks with a non-finite sample went out as silence";
+    }
+
     double sampleRate;
     int blockSize;
     kvAP proc;
+    juce::uint32 allowedSilencedBlocks = 0;
 };

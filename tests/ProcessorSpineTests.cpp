@@ -7,18 +7,37 @@
 
 using juce::AudioChannelSet;
 
+// The wrappers build a plug-in's ports from the build's declarations, and the
+// standalone offers a MIDI output only when producesMidi() says so: what the
+// processor answers must agree with what the build declares.
 TEST (ProcessorSpine, FixedAnswers)
 {
     kvAP proc;
+    EXPECT_EQ (proc.getName(), juce::String (JucePlugin_Name));
     EXPECT_EQ (proc.getName(), "Korvane");
+    EXPECT_EQ (proc.acceptsMidi(), JucePlugin_WantsMidiInput != 0);
+    EXPECT_EQ (proc.producesMidi(), JucePlugin_ProducesMidiOutput != 0);
+    EXPECT_EQ (proc.isMidiEffect(), JucePlugin_IsMidiEffect != 0);
+    EXPECT_TRUE (JucePlugin_IsSynth != 0);
+
+    // An instrument played from a keyboard, whose notes (the on-screen
+    // keyboard's too) go out again through the MIDI output.
     EXPECT_TRUE (proc.acceptsMidi());
     EXPECT_TRUE (proc.producesMidi());
-    EXPECT_TRUE (proc.hasEditor());
     EXPECT_FALSE (proc.isMidiEffect());
+    EXPECT_TRUE (proc.hasEditor());
     EXPECT_EQ (proc.getTailLengthSeconds(), 0.0);
+
+    // Hosts expect at least one program and a current one among them.
     EXPECT_EQ (proc.getNumPrograms(), 1);
     EXPECT_EQ (proc.getCurrentProgram(), 0);
     EXPECT_EQ (proc.getProgramName (0), "");
+    proc.setCurrentProgram (0);
+    proc.changeProgramName (0, "ignored");
+    EXPECT_EQ (proc.getCurrentProgram(), 0);
+    EXPECT_EQ (proc.getProgramName (0), "");
+
+    // Single precision only: hosts then never call the double-precision block.
     EXPECT_FALSE (proc.supportsDoublePrecisionProcessing());
 
     EXPECT_EQ (proc.getTotalNumInputChannels(), 0);
@@ -83,7 +102,7 @@ TEST (ProcessorSpine, StartingState)
         { "env1_mappedParam", "dummy" }, { "env2_mappedParam", "dummy" },
         { "lfo1_mappedParam", "dummy" }, { "lfo2_mappedParam", "dummy" },
     };
-    EXPECT_EQ (proc.modMap, expectedMap);
+    EXPECT_EQ (proc.getModMap(), expectedMap);
 
     const std::map<juce::String, juce::String> expectedNames {
         { "synth1_oscType", "Oscillator A" }, { "synth2_oscType", "Oscillator B" },
@@ -96,10 +115,62 @@ TEST (ProcessorSpine, StartingState)
     ASSERT_EQ (proc.builtInPatches.size(), 1u);
     EXPECT_EQ (proc.builtInPatches.at ("Init[OA]"), proc.defaultPatchXml);
 
-    auto ui = proc.apvts.state.getChildWithName ("uiState");
-    ASSERT_TRUE (ui.isValid());
-    EXPECT_EQ ((int) ui["width"], 400);
-    EXPECT_EQ ((int) ui["height"], 200);
+    // What a fresh processor would save is that starting state: its name,
+    // the mapping, every parameter at the table's default and the editor size.
+    const auto document = proc.buildPatchData();
+    ASSERT_NE (document, nullptr);
+    EXPECT_EQ (document->getStringAttribute ("patchName"), "Init");
+
+    for (const auto& [key, value] : expectedMap)
+        EXPECT_EQ (document->getStringAttribute (key), value) << key;
+
+    for (const auto& p : proc.paramMan.params)
+    {
+        const auto* child = document->getChildByAttribute ("id", p.paramId);
+        ASSERT_NE (child, nullptr) << p.paramId;
+        EXPECT_NEAR (child->getDoubleAttribute ("value"), p.defaultValue, 0.0005) << p.paramId;
+    }
+
+    const auto* ui = document->getChildByName ("uiState");
+    ASSERT_NE (ui, nullptr);
+    EXPECT_EQ (ui->getIntAttribute ("width"), 400);
+    EXPECT_EQ (ui->getIntAttribute ("height"), 200);
+
+    // Once prepared it plays that sound: labels and read-outs from the
+    // defaults, and with every source on "dummy" a held chord moves nothing.
+    proc.setRateAndBufferSizeDetails (48000.0, 512);
+    proc.prepareToPlay (48000.0, 512);
+    EXPECT_FALSE (proc.bulkUpdate);
+    EXPECT_EQ (proc.getLfoRateText (1), "1/1");
+    EXPECT_EQ (proc.renderValues.cutoffHz, 10040);
+    EXPECT_EQ (proc.renderValues.synth1Voices, 16);
+    EXPECT_EQ (proc.historyLength, 2400);
+
+    juce::AudioBuffer<float> buffer (2, 512);
+    juce::MidiBuffer midi;
+    double sum = 0.0;
+
+    for (int block = 0; block < 94; ++block) // a second
+    {
+        midi.clear();
+        if (block == 0)
+            for (auto note : { 60, 64, 67 })
+                midi.addEvent (juce::MidiMessage::noteOn (1, note, (juce::uint8) 100), 0);
+
+        proc.processBlock (buffer, midi);
+
+        for (int i = 0; i < buffer.getNumSamples(); ++i)
+            sum += std::abs (buffer.getSample (0, i));
+    }
+
+    EXPECT_GT (sum, 1000.0);
+    EXPECT_EQ (proc.activeNotes, 3);
+    EXPECT_EQ (proc.renderValues.cutoffHz, 10040);
+    EXPECT_EQ (proc.renderValues.env1Value, 0.0f);
+    EXPECT_EQ (proc.renderValues.lfo1Value, 0.0f);
+
+    for (const auto& p : proc.paramMan.params)
+        EXPECT_NEAR (proc.getParamValue (p.paramId), p.defaultValue, 0.0005) << p.paramId;
 }
 
 TEST (ProcessorSpine, ParameterChangesBeforeTheFirstPrepareStayInTheTree)
@@ -111,7 +182,7 @@ TEST (ProcessorSpine, ParameterChangesBeforeTheFirstPrepareStayInTheTree)
 
     proc.prepareToPlay (48000.0, 512);
     EXPECT_FALSE (proc.bulkUpdate);
-    EXPECT_EQ (proc.renderValues.cutoffHz, 5060);
+    EXPECT_EQ (proc.renderValues.cutoffHz, 1324);
 }
 
 TEST (ProcessorSpine, HistoryLengthFollowsTheSampleRate)

@@ -55,9 +55,9 @@ namespace
 }
 
 // The standalone wrapper prepares the processor again on every audio device
-// restart (a new rate or block size in the set-up dialog). Each prepare used to
-// add another sound to every synthesiser, so the sounds piled up with every
-// restart, and each note-on started (and at once cut) one voice per extra sound.
+// restart (a new rate or block size in the set-up dialog). Each synthesiser
+// must keep exactly one sound: with a second one, every note-on would start
+// (and at once cut) one voice per extra sound.
 TEST (Reliability, PreparingAgainKeepsOneSoundAndOneVoicePerNote)
 {
     ProcessorRig rig (48000.0, 64);
@@ -82,8 +82,9 @@ TEST (Reliability, PreparingAgainKeepsOneSoundAndOneVoicePerNote)
 // A released note must end after its release time even while its section's
 // envelope settings keep changing (a mapped envelope or LFO changes them every
 // block). The framework's envelope recomputes its release from the sustain
-// level on every change, so a note released above a low sustain level used to
-// hang on for minutes, and at sustain 0 it was cut dead at the first change.
+// level on every change: a releasing voice that took the new settings would
+// hang on for minutes after a release above a low sustain level, and be cut
+// dead at the first change at sustain 0.
 TEST (Reliability, AReleasedNoteEndsWhileItsEnvelopeSettingsChange)
 {
     struct Case { const char* what; float sustain; };

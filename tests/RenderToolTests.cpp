@@ -2,86 +2,15 @@
 // it prints and the file it leaves (or does not leave) behind.
 #include "AudioAnalysis.h"
 #include "ProcessorFixture.h"
+#include "RenderToolRun.h"
 
 #include <juce_audio_formats/juce_audio_formats.h>
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 namespace
 {
-struct Run
-{
-    int exitCode = -1;
-    juce::String out, err;
-
-    juce::String lastLine() const
-    {
-        auto lines = juce::StringArray::fromLines (out.trimEnd());
-        return lines.isEmpty() ? juce::String() : lines[lines.size() - 1];
-    }
-};
-
-/** A scratch folder per test, removed afterwards. */
-struct Scratch
-{
-    Scratch() { dir.createDirectory(); }
-    ~Scratch() { dir.deleteRecursively(); }
-
-    juce::File file (const juce::String& name) const { return dir.getChildFile (name); }
-
-    /** Files in the folder other than the ones the test made itself. */
-    juce::StringArray leftovers (const juce::StringArray& expected) const
-    {
-        juce::StringArray names;
-
-        for (const auto& f : dir.findChildFiles (juce::File::findFiles, false))
-            if (! expected.contains (f.getFileName()))
-                names.add (f.getFileName());
-
-        return names;
-    }
-
-    juce::File dir { juce::File::createTempFile ("korvane-render-test") };
-};
-
-juce::String quote (const juce::String& s)
-{
-    return "'" + s.replace ("'", "'\\''") + "'";
-}
-
-Run render (const Scratch& scratch, const juce::StringArray& args)
-{
-    juce::String command (quote (KORVANE_RENDER_EXE));
-
-    for (const auto& a : args)
-        command << " " << quote (a);
-
-    const auto outFile = scratch.dir.getSiblingFile (scratch.dir.getFileName() + ".stdout");
-    const auto errFile = scratch.dir.getSiblingFile (scratch.dir.getFileName() + ".stderr");
-    command << " >" << quote (outFile.getFullPathName()) << " 2>" << quote (errFile.getFullPathName())
-            << " </dev/null";
-
-    Run run;
-    const auto status = std::system (command.toRawUTF8());
-    run.exitCode = WIFEXITED (status) ? WEXITSTATUS (status) : -1;
-    run.out = outFile.loadFileAsString();
-    run.err = errFile.loadFileAsString();
-    outFile.deleteFile();
-    errFile.deleteFile();
-    return run;
-}
-
-std::map<juce::String, juce::String> keyValues (const juce::String& line)
-{
-    std::map<juce::String, juce::String> values;
-
-    for (const auto& token : juce::StringArray::fromTokens (line, " ", ""))
-        values[token.upToFirstOccurrenceOf ("=", false, false)] = token.fromFirstOccurrenceOf ("=", false, false);
-
-    return values;
-}
+using namespace RenderToolRun;
 
 struct Wav
 {

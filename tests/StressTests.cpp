@@ -18,12 +18,14 @@ namespace
         return 3.0;
     }
 
+    // The suite always plays the same sequence, so that its result never
+    // depends on the clock; `make soak` hands in a fresh seed each time.
     juce::int64 stressSeed()
     {
         if (const auto* text = std::getenv ("KORVANE_STRESS_SEED"))
             return std::atoll (text);
 
-        return juce::Time::currentTimeMillis();
+        return 1;
     }
 }
 

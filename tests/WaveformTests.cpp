@@ -200,20 +200,45 @@ TEST (WaveRegistry, BaseShapeIsAPlainSineWithoutJitter)
 {
     PlainWaveform w;
 
+    // The constants the shapes build their phases from are the floats nearest
+    // to the multiples of pi, so that a phase of halfPi really lands on a peak.
+    const auto pi = juce::MathConstants<double>::pi;
+    EXPECT_EQ (w.pi, (float) pi);
+    EXPECT_EQ (w.twoPi, (float) (2.0 * pi));
+    EXPECT_EQ (w.halfPi, (float) (0.5 * pi));
+    EXPECT_EQ (w.threeHalfPi, (float) (1.5 * pi));
     EXPECT_EQ (w.pi, 3.1415927f);
     EXPECT_EQ (w.twoPi, 6.2831855f);
     EXPECT_EQ (w.halfPi, 1.5707964f);
     EXPECT_EQ (w.threeHalfPi, 4.712389f);
+
     EXPECT_TRUE (w.getName().isEmpty());
     EXPECT_TRUE (w.getId().isEmpty());
     EXPECT_FALSE (w.acceptsParam1());
     EXPECT_FALSE (w.acceptsParam2());
-
     w.usesParam2 = true;
     EXPECT_TRUE (w.acceptsParam2());
 
+    // The shape itself: the double-precision sine of the phase, rounded once,
+    // whatever the parameters and the noise, and it draws no random number
+    // (jitter belongs to the shapes that ask for it).
+    const auto phases = phaseGrid();
     w.rng.setSeed (42);
-    EXPECT_EQ (call (w, 1.0, 0.0f, 0.0f, 0.99f), (float) std::sin (1.0));
+
+    for (const float noise : { 0.0f, 0.3f, 0.99f, 1.0f })
+        for (const double phase : phases)
+            ASSERT_EQ (call (w, phase, 0.7f, 0.2f, noise), (float) std::sin (phase)) << phase << " noise " << noise;
+
+    EXPECT_EQ (w.rng.getSeed(), 42);
+
+    // The block version of a shape without one of its own gives the same samples.
+    const int n = (int) phases.size();
+    std::vector<float> p1 ((size_t) n, 0.7f), p2 ((size_t) n, 0.2f), out ((size_t) n, 9.0f);
+    w.renderBlock (phases.data(), p1.data(), p2.data(), true, 0.5f, out.data(), n);
+
+    for (int i = 0; i < n; ++i)
+        ASSERT_EQ (out[(size_t) i], (float) std::sin (phases[(size_t) i])) << phases[(size_t) i];
+
     EXPECT_EQ (w.rng.getSeed(), 42);
 }
 

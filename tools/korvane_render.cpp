@@ -281,10 +281,12 @@ namespace
     {
         for (const auto& [key, value] : o.mods)
         {
-            if (proc.modMap.count (key) == 0)
+            const auto map = proc.getModMap();
+
+            if (map.count (key) == 0)
             {
                 juce::StringArray keys;
-                for (const auto& entry : proc.modMap)
+                for (const auto& entry : map)
                     keys.add (entry.first);
 
                 bad ("--mod: unknown key '" + key + "' (keys: " + keys.joinIntoString (", ") + ")");
@@ -491,7 +493,13 @@ namespace
             if (playHead != nullptr)
                 playHead->setPosition (position);
 
+            const auto silencedBefore = proc.outputGuard.getSilencedBlocks();
             proc.processBlock (block, midi);
+
+            // The output guard sends such a block out as silence; a render must not hide it.
+            if (proc.outputGuard.getSilencedBlocks() != silencedBefore)
+                throw std::runtime_error ("the processor produced a non-finite sample in the block at "
+                                          + std::to_string ((double) position / o.sampleRate) + " s");
 
             float blockPeak = 0.0f;
 

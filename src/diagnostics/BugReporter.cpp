@@ -12,8 +12,12 @@ namespace
 {
     const char* const productName = "Korvane";
 
-    /** The build's fingerprint. The executable does not change while it
-        runs, so it is read once per process rather than per processor. */
+    /** The build's fingerprint for the "App MD5" line: the MD5 of the
+        executable's bytes as they are on disk (the program, or the plug-in's
+        own library when Korvane runs in a host), not of the file read as
+        text, which would depend on how its bytes decode. The executable does not change
+        while it runs, so it is read once per process rather than per
+        processor. */
     const juce::String& executableMd5()
     {
         static const juce::String md5 = juce::MD5 (juce::File::getSpecialLocation (juce::File::currentExecutableFile)).toHexString();

@@ -1,4 +1,5 @@
 #include "PluginProcessor.h"
+#include "synth/ValueCurve.h"
 
 #include <cmath>
 
@@ -12,25 +13,27 @@ void kvAP::prepareFilter (double, int samplesPerBlock)
 
 float kvAP::filterCutoffHzFor (float cutoff)
 {
-    const auto c = juce::jmin (cutoff, 0.99f);
-    return 80.0f + (float) (std::log10 (1.0 - (double) c) * 0.5) * -19920.0f;
+    return 80.0f + ValueCurve::curved (cutoff) * 19920.0f;
+}
+
+float kvAP::filterCutoffHzAt (float cutoff, double sampleRate)
+{
+    const auto hz = filterCutoffHzFor (cutoff);
+
+    // At sample rates below 40 kHz the top of the cutoff range lies above
+    // Nyquist, where the low-pass design turns unstable: keep it just below.
+    return sampleRate > 0.0 ? juce::jmin (hz, (float) (sampleRate * 0.5) * 0.999f) : hz;
 }
 
 float kvAP::filterQFor (float resonance, float qMax)
 {
-    const auto r = juce::jmin (resonance, 0.99f);
-    return (float) (std::log10 (1.0 - (double) r) * 0.5) * -256.0f * qMax + 0.01f;
+    return ValueCurve::curved (resonance) * 256.0f * qMax + 0.01f;
 }
 
 std::array<float, 6> kvAP::computeFilterCoefficients (double sampleRate) const
 {
-    auto cutoffHz = filterCutoffHzFor (filterCutoff.load());
+    const auto cutoffHz = filterCutoffHzAt (filterCutoff.load(), sampleRate);
     const auto q = filterQFor (filterResonance.load(), filterQMaxValue.load());
-
-    // At sample rates below 40 kHz the top of the cutoff range lies above
-    // Nyquist, where the low-pass design turns unstable: keep it just below.
-    cutoffHz = juce::jmin (cutoffHz, (float) (sampleRate * 0.5) * 0.999f);
-
     return juce::dsp::IIR::ArrayCoefficients<float>::makeLowPass (sampleRate, cutoffHz, q);
 }
 

@@ -1,6 +1,7 @@
 #include "PluginProcessor.h"
 
 #include "synth/SynthVoice.h"
+#include "synth/ValueCurve.h"
 
 #include <cmath>
 
@@ -148,7 +149,7 @@ void kvAP::applyEnv (const EnvelopeSource& source, juce::ADSR& adsr, const juce:
     const auto perBlock = (1.0f / (float) numSamples) * 40.0f;
     auto stageTime = [adsrTime, perBlock] (float x)
     {
-        return -(float) (std::log10 (1.0 - (double) juce::jmin (x, 0.99f)) * 0.5) * adsrTime * perBlock;
+        return ValueCurve::curved (x) * adsrTime * perBlock;
     };
 
     juce::ADSR::Parameters parameters;

@@ -123,12 +123,20 @@ void kvAP::buildDispatchTable()
 
 void kvAP::parameterChanged (const juce::String& parameterID, float newValue)
 {
+    // Hosts and control surfaces can send anything; what is not a finite
+    // number changes nothing (the parameters themselves refuse it too).
+    if (! std::isfinite (newValue))
+        return;
+
     updateSynth (parameterID, newValue, false);
 }
 
 void kvAP::updateSynth (const juce::String& id, float value, bool force)
 {
-    if (bulkUpdate && ! force)
+    // Not a number (host automation can send one; the clamp below lets it
+    // through): the engine keeps the last good value rather than filling the
+    // filter, the voices and the read-outs with it.
+    if ((bulkUpdate && ! force) || std::isnan (value))
         return;
 
     const auto v = juce::jlimit (0.0f, 1.0f, value);
@@ -262,7 +270,9 @@ void kvAP::dispatch (const DispatchEntry& entry, float v)
         case Dispatch::cutoff:
             filterCutoff = v;
             updateFilter();
-            renderValues.cutoffHz = (int) (80.0f + v * 19920.0f);
+            // The frequency the filter runs at, on the same curve (a read-out
+            // linear in v would say 10040 Hz where the filter sits at 3078).
+            renderValues.cutoffHz = (int) filterCutoffHzAt (v, getSampleRate());
             break;
 
         case Dispatch::resonance:
@@ -348,5 +358,5 @@ void kvAP::updateOscTypes()
     };
 
     for (const auto& [key, section] : keys)
-        (this->*section).setOscType (modMap[key]);
+        (this->*section).setOscType (getModMap (key));
 }

@@ -1,5 +1,7 @@
 #include "ParamMan.h"
 
+#include <cmath>
+
 ParamMan::ParamMan()
 {
     addParam ("dummy",            "None",                    "dummy",               0.1f);
@@ -108,6 +110,33 @@ void ParamMan::addParam (Param p)
     paramsById.emplace (p.paramId, p); // the first entry of an id wins
 }
 
+juce::NormalisableRange<float> ParamMan::finiteOnlyRange (const juce::AudioParameterFloat& param)
+{
+    const auto& plain = param.range;
+    const auto interval = plain.interval;
+
+    // Every value a parameter takes passes this snap. A host's NaN (VST3 and
+    // LV2 hand automation values on unchecked) leaves the parameter where it
+    // was; an infinity has already been clamped to the end of the range by
+    // the framework, like any value outside it. Finite values snap as the
+    // framework snaps them.
+    juce::NormalisableRange<float> range (plain.start, plain.end, {}, {}, [&param, interval] (float start, float end, float v)
+    {
+        if (! std::isfinite (v))
+            return param.get();
+
+        if (interval > 0.0f)
+            v = start + interval * std::floor ((v - start) / interval + 0.5f);
+
+        return (v <= start || end <= start) ? start : (v >= end ? end : v);
+    });
+
+    range.interval = interval; // for anything that reads the step
+    range.skew = plain.skew;
+    range.symmetricSkew = plain.symmetricSkew;
+    return range;
+}
+
 juce::AudioProcessorValueTreeState::ParameterLayout ParamMan::buildParamLayout()
 {
     std::vector<std::unique_ptr<juce::RangedAudioParameter>> list;
@@ -116,12 +145,14 @@ juce::AudioProcessorValueTreeState::ParameterLayout ParamMan::buildParamLayout()
     for (int i = 0; i < numParams; ++i)
     {
         const auto& p = params.at ((size_t) i);
-        list.push_back (std::make_unique<juce::AudioParameterFloat> (
+        auto param = std::make_unique<juce::AudioParameterFloat> (
             juce::ParameterID (p.paramId, 0),
             p.displayName,
             juce::NormalisableRange<float> (p.minValue, p.maxValue, 0.001f, 1.0f),
             p.defaultValue,
-            juce::AudioParameterFloatAttributes()));
+            juce::AudioParameterFloatAttributes());
+        param->range = finiteOnlyRange (*param);
+        list.push_back (std::move (param));
     }
 
     return { list.begin(), list.end() };

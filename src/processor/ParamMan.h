@@ -20,6 +20,11 @@ public:
 
     juce::AudioProcessorValueTreeState::ParameterLayout buildParamLayout();
 
+    /** The range of param with one change: a NaN snaps to the parameter's
+        current value, so that it changes nothing. The range refers to param,
+        which must outlive it. */
+    static juce::NormalisableRange<float> finiteOnlyRange (const juce::AudioParameterFloat& param);
+
     std::vector<Param> params;
     std::map<juce::String, Param> paramsById;
     int numParams = 0;

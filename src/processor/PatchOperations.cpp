@@ -22,6 +22,18 @@ namespace
         return file;
     }
 
+    /** Why patchFileIn refused a name, in words that fit the name. */
+    juce::String refusalOf (const juce::String& fileName)
+    {
+        if (fileName.isEmpty())
+            return "A patch needs a name, so nothing was saved. Try another name?";
+
+        if (fileName == "." || fileName == "..")
+            return "\"" + fileName + "\" names a folder, not a patch, so nothing was saved. Try another name?";
+
+        return "Patch names can't contain \"/\" or start with \"~\", so nothing was saved. Try another name?";
+    }
+
     juce::String capitalised (const juce::String& word)
     {
         return word.substring (0, 1).toUpperCase() + word.substring (1);
@@ -41,9 +53,7 @@ bool kvAP::savePatch (juce::String fileName)
 
     if (file == juce::File())
     {
-        Notices::show ("Uhh..",
-                       "Patch names can't contain \"/\" or start with \"~\", so nothing was saved. Try another name?",
-                       "Okay...");
+        Notices::show ("Uhh..", refusalOf (fileName), "Okay...");
         return false;
     }
 
@@ -88,9 +98,10 @@ void kvAP::loadPatch (juce::String fileName, bool)
 
     switch (read.status)
     {
-        case OAFileIO::ReadStatus::missing:  return; // nothing to load, nothing to say
-        case OAFileIO::ReadStatus::tooLarge: problem = "the file is far too big to be a patch"; break;
-        case OAFileIO::ReadStatus::notText:  problem = "the file is not a text file"; break;
+        case OAFileIO::ReadStatus::missing:    return; // nothing to load, nothing to say
+        case OAFileIO::ReadStatus::unreadable: problem = "the file can't be read (maybe you don't have permission to open it)"; break;
+        case OAFileIO::ReadStatus::tooLarge:   problem = "the file is far too big to be a patch"; break;
+        case OAFileIO::ReadStatus::notText:    problem = "the file is not a text file"; break;
         case OAFileIO::ReadStatus::ok:
         {
             // Applies only a real patch document, so a stray file can't wipe the sound.
@@ -145,10 +156,8 @@ void kvAP::loadDefaultPatch (juce::String name, bool)
 
     patchName = document["patchName"].toString();
 
-    for (auto& [key, value] : modMap)
-        value = document[key].toString();
-
-    modMapChanged();
+    for (const auto& [key, value] : getModMap())
+        setModMapEntry (key, document[key].toString());
     logStateReport ("Load Patch Post");
 
     // The built-in patch is older than every release; say it only in the log.
@@ -256,7 +265,12 @@ void kvAP::logStateReport (juce::String label)
 
 juce::File kvAP::writeReport (juce::String kind)
 {
-    // The host's track, when it told us one, helps to tell reports apart.
+    outputGuard.reportNewOccurrences();
+
+    // Every report first adds a track entry to the run's log (the host's
+    // track name and colour, or "none"), so that reports from several
+    // instances can be told apart; the entry stays in the log, so a later
+    // report holds it too.
     juce::String name ("none"), colour ("none");
 
     {

@@ -4,6 +4,10 @@
 #include "PluginProcessor.h"
 #include "state/Version.h"
 
+#include <cmath>
+#include <set>
+#include <iostream>
+
 namespace
 {
     /** A document is a patch when its root carries at least one PARAM child
@@ -22,8 +26,89 @@ namespace
         return false;
     }
 
+    int countElements (const juce::XmlElement& element)
+    {
+        int count = 1;
+
+        for (auto* child : element.getChildIterator())
+            if (! child->isTextElement())
+                count += countElements (*child);
+
+        return count;
+    }
+
+    /** Writing a document back adds what the program keeps of its own: a
+        PARAM for every parameter, the uiState child and the root attributes
+        of name, version and the mapping keys. Whatever else a document holds must
+        leave room for them within the limits of the XML check, or the state
+        saved from it would be refused when it is loaded again. What the
+        program's own parts take is counted once, whether the document has
+        them yet or not. */
+    bool leavesRoomToBeSavedAgain (const juce::XmlElement& root, const ParamMan& table,
+                                   const std::map<juce::String, juce::String>& modMap)
+    {
+        using Limits = OAXmlTools::Limits;
+        juce::StringArray ownRootAttributes { "patchName", "version" };
+
+        for (const auto& entry : modMap)
+            ownRootAttributes.add (entry.first);
+
+        const auto ownElements = (int) table.paramsById.size() + 1;
+
+        int otherElements = countElements (root) - 1;
+        std::set<juce::String> ownSeen;
+
+        for (auto* child : root.getChildIterator())
+        {
+            const auto own = child->hasTagName ("uiState") ? juce::String ("uiState")
+                           : (child->hasTagName ("PARAM") && table.paramsById.count (child->getStringAttribute ("id")) > 0)
+                                 ? child->getStringAttribute ("id") : juce::String();
+
+            if (own.isNotEmpty() && ownSeen.insert (own).second)
+                otherElements -= countElements (*child);
+        }
+
+        int otherAttributes = 0;
+
+        for (int i = 0; i < root.getNumAttributes(); ++i)
+            otherAttributes += ownRootAttributes.contains (root.getAttributeName (i)) ? 0 : 1;
+
+        return 1 + ownElements + otherElements <= Limits::maxElements
+            && ownRootAttributes.size() + otherAttributes <= Limits::maxAttributesPerElement;
+    }
+
+    /** A value that is not a finite number ("nan", "inf", or "1e39", which a
+        float cannot hold) counts as no value: the parameter takes its
+        default, as for a PARAM without one. The parameter tree binds every
+        child of the root that names a parameter, whatever its tag. */
+    void dropNonFiniteValues (juce::XmlElement& root)
+    {
+        for (auto* child : root.getChildIterator())
+            if (child->hasAttribute ("value")
+                && ! std::isfinite ((float) child->getStringAttribute ("value").getDoubleValue()))
+                child->removeAttribute ("value");
+    }
+
+    /** A problem with host state, told to the user. In a plug-in host the
+        project may be loading with none of the program's windows open, and
+        a message box raised from the plug-in's own message thread there
+        brings the whole host down (the test host crashed with and without a
+        display), so the plug-in formats say it on stderr only; the log's
+        state report holds the details either way. */
+    void tellAboutHostState (const kvAP& p, const juce::String& text)
+    {
+        const auto inAPluginHost = p.wrapperType != juce::AudioProcessor::wrapperType_Standalone
+                                && p.wrapperType != juce::AudioProcessor::wrapperType_Undefined;
+
+        if (inAPluginHost)
+            std::cerr << "Korvane: " << text << std::endl;
+        else
+            Notices::show ("Uhh..", text, "Bummer...");
+    }
+
     /** The framework unpacks host state with String::fromUTF8, which checks
-        nothing, and parses it at once: the text is checked here first. */
+        nothing, and parses it at once: the text is checked here first, and
+        its size bounded (parsing and applying cost time in proportion). */
     bool hostStateTextIsSafeToParse (const void* data, int sizeInBytes)
     {
         if (data == nullptr || sizeInBytes <= 8)
@@ -31,6 +116,9 @@ namespace
 
         const auto storedLength = (int) juce::ByteOrder::littleEndianInt (juce::addBytesToPointer (data, 4));
         const auto length = juce::jmin (sizeInBytes - 8, storedLength);
+
+        if (length > kvAP::maxHostStateTextBytes)
+            return false;
 
         return length <= 0 || OAXmlTools::isSafeToParse (static_cast<const char*> (data) + 8, length);
     }
@@ -68,7 +156,7 @@ void kvAP::getStateInformation (juce::MemoryBlock& destData)
         return;
     }
 
-    Notices::show ("Uhh..", "There was an issue getting state data.", "Bummer...");
+    tellAboutHostState (*this, "There was an issue getting state data.");
     logStateReport ("getStateInformation Bug");
 }
 
@@ -76,24 +164,24 @@ void kvAP::setStateInformation (const void* data, int sizeInBytes)
 {
     auto xml = hostStateTextIsSafeToParse (data, sizeInBytes) ? getXmlFromBinary (data, sizeInBytes) : nullptr;
 
-    if (xml == nullptr || ! isPatchDocument (*xml, paramMan))
+    if (xml == nullptr || ! isPatchDocument (*xml, paramMan) || ! leavesRoomToBeSavedAgain (*xml, paramMan, modMap))
     {
-        Notices::show ("Uhh..", "There was an issue setting state data.", "Bummer...");
+        tellAboutHostState (*this, "There was an issue setting state data.");
         logStateReport ("setStateInformation Bug");
         return;
     }
 
     patchName = xml->getStringAttribute ("patchName");
 
-    for (auto& [key, value] : modMap)
+    for (const auto& [key, value] : getModMap())
     {
         const auto stored = xml->getStringAttribute (key);
 
         if (stored.isNotEmpty())
-            value = stored;
+            setModMapEntry (key, stored);
     }
 
-    modMapChanged();
+    dropNonFiniteValues (*xml);
     apvts.replaceState (juce::ValueTree::fromXml (*xml));
     updateOscTypes();
 
@@ -108,23 +196,28 @@ void kvAP::setStateInformation (const void* data, int sizeInBytes)
 
 juce::ValueTree kvAP::loadModMaps (juce::ValueTree tree)
 {
-    for (auto& [key, value] : modMap)
+    for (const auto& [key, value] : getModMap())
         if (tree.hasProperty (key))
-            value = tree[key].toString();
+            setModMapEntry (key, tree[key].toString());
 
-    modMapChanged();
     return tree.createCopy();
 }
 
 juce::Result kvAP::replaceState (const juce::String& xmlText)
 {
-    const auto xml = OAXmlTools::parse (xmlText);
+    juce::String refused;
+    const auto xml = OAXmlTools::parse (xmlText, &refused);
 
     if (xml == nullptr)
-        return juce::Result::fail ("the file is not an XML document");
+        return juce::Result::fail (refused.isNotEmpty() ? refused : juce::String ("the file is not an XML document"));
 
     if (! isPatchDocument (*xml, paramMan))
         return juce::Result::fail ("the document holds no patch");
+
+    if (! leavesRoomToBeSavedAgain (*xml, paramMan, modMap))
+        return juce::Result::fail ("the document is too large to be saved again");
+
+    dropNonFiniteValues (*xml);
 
     for (auto* section : { &synth1, &synth2 })
         for (auto& synth : section->synths)
@@ -142,10 +235,21 @@ juce::String kvAP::getModMap (const juce::String& key) const
     return found != modMap.end() ? found->second : juce::String ("unknown");
 }
 
-void kvAP::setModMapEntry (const juce::String& key, const juce::String& value)
+std::map<juce::String, juce::String> kvAP::getModMap() const
 {
-    modMap[key] = value;
+    return modMap;
+}
+
+bool kvAP::setModMapEntry (const juce::String& key, const juce::String& value)
+{
+    const auto found = modMap.find (key);
+
+    if (found == modMap.end())
+        return false;
+
+    found->second = value;
     modMapChanged();
+    return true;
 }
 
 //==============================================================================

@@ -1,6 +1,7 @@
 #include "PluginProcessor.h"
 
 #include "editor/InterimEditor.h"
+#include "state/FactoryBank.h"
 
 namespace
 {
@@ -91,6 +92,12 @@ kvAP::kvAP()
     // Last, because the settings may move the patch folder.
     settings.load (fileIO);
     applyPatchLocation();
+
+    // The app and the plug-ins bring the factory sounds along on their first
+    // start; the renderer and other tools that build a processor do not
+    // write into the patch folder.
+    if (wrapperType != wrapperType_Undefined)
+        FactoryBank::installWhenMissing (fileIO.productFolder);
 }
 
 void kvAP::startStandaloneCrashReports()
@@ -239,7 +246,8 @@ void kvAP::prepareToPlay (double sampleRate, int samplesPerBlock)
 
     // Room for a dense block of host MIDI plus the on-screen keyboard's events,
     // so that merging them never allocates on the audio thread.
-    blockMidi.ensureSize (64 * 1024);
+    spareMidi.ensureSize (midiReserve);
+    handedOverMidi = nullptr;
 
     bulkUpdate = false;
     updateAllParams();

@@ -3,11 +3,13 @@
 #include "diagnostics/BugReporter.h"
 #include "state/OAFileIO.h"
 #include "state/OASettings.h"
+#include "OutputGuard.h"
 #include "ParamMan.h"
 #include "RenderValues.h"
 #include "ScopeFifo.h"
 #include "synth/SynthGroup.h"
 #include "synth/WaveManager.h"
+#include "ui/OATheme.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_audio_utils/juce_audio_utils.h>
@@ -47,11 +49,18 @@ public:
     bool isBusesLayoutSupported (const BusesLayout& layout) const override;
     void prepareToPlay (double sampleRate, int samplesPerBlock) override;
     void releaseResources() override;
+    // Single precision only: supportsDoublePrecisionProcessing() stays false, so
+    // hosts never call the framework's double-precision version (which asserts).
+    using juce::AudioProcessor::processBlock;
     void processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi) override;
-    void processBlock (juce::AudioBuffer<double>&, juce::MidiBuffer&) override {}
 
     void getStateInformation (juce::MemoryBlock& destData) override;
     void setStateInformation (const void* data, int sizeInBytes) override;
+
+    /** Host state holding a longer document text is refused. The program's
+        own state stays far below it (a patch file is read up to 256 KiB, and
+        written back it grows at most a few times by indentation). */
+    static constexpr int maxHostStateTextBytes = 8 * 1024 * 1024;
 
     void updateTrackProperties (const TrackProperties& properties) override;
     TrackProperties getTrackProperties() const;
@@ -83,6 +92,12 @@ public:
     static float filterCutoffHzFor (float cutoff);
     static float filterQFor (float resonance, float qMax);
 
+    /** The cutoff the filter runs at for a "cutoff" value: filterCutoffHzFor,
+        kept below Nyquist when the sample rate (0: not known yet) needs it.
+        The cutoff read-out (renderValues.cutoffHz, filterCutoffString) shows
+        this frequency, truncated to whole Hz. */
+    static float filterCutoffHzAt (float cutoff, double sampleRate);
+
     /** The low-pass coefficients (b0, b1, b2, a0, a1, a2) that the current
         filter settings ask for at the given sample rate. */
     std::array<float, 6> computeFilterCoefficients (double sampleRate) const;
@@ -90,12 +105,15 @@ public:
     /** Current normalised value of a parameter of the table. */
     float getParamValue (const juce::String& id) const;
 
-    // Modulation mapping. modMap is written on the message thread only, through
-    // setModMapEntry (or followed by modMapChanged() after direct writes), so
-    // that the audio thread's copy of the four targets stays current.
-    void setModMapEntry (const juce::String& key, const juce::String& value);
-    void modMapChanged();
+    // Modulation mapping: the eight keys of modMap (four waveform ids, four
+    // target ids). setModMapEntry is the one way to change them (message
+    // thread only): it keeps the audio thread's copy of the four targets in
+    // step. Unknown keys are refused (false); the map never gains a key.
+    bool setModMapEntry (const juce::String& key, const juce::String& value);
+    /** The value of one key, or "unknown" for a key the map does not hold. */
     juce::String getModMap (const juce::String& key) const;
+    /** A copy of the whole map, in key order (as the patch document lists it). */
+    std::map<juce::String, juce::String> getModMap() const;
 
     // Patch documents and host state
     std::unique_ptr<juce::XmlElement> buildPatchData();
@@ -153,11 +171,11 @@ public:
     /** The tempo-synced rate label of LFO 1 or 2 ("1/4" ...; "x/y" before the first rate is applied). */
     juce::String getLfoRateText (int lfoNumber) const;
     juce::ADSR env1Adsr, env2Adsr;
+    OATheme theme; // the palette every editor of this processor draws with
     std::atomic<bool> bulkUpdate { true };
     std::atomic<bool> overdriveBypassed { true };
     RenderValues renderValues;
 
-    std::map<juce::String, juce::String> modMap;
     std::map<juce::String, juce::String> modMapNames;
     WaveManager waveManager;
 
@@ -196,6 +214,10 @@ public:
                               juce::dsp::Gain<float>> overdriveChain;
 
     juce::dsp::Limiter<float> limiter;
+
+    /** Silences a finished block that holds a non-finite sample; what it
+        silenced goes to the log. */
+    OutputGuard outputGuard { [this] (const juce::String& line) { logReport (line); } };
     juce::Random random;
 
 private:
@@ -227,6 +249,7 @@ private:
     static bool isRenderThread() noexcept;
 
     void buildDispatchTable();
+    void modMapChanged();
     /** What one modulation source reads, resolved once at construction. */
     struct EnvelopeSource
     {
@@ -264,6 +287,8 @@ private:
     void applyPatchLocation();
     void startStandaloneCrashReports();
 
+    std::map<juce::String, juce::String> modMap; // written only through setModMapEntry
+
     std::vector<DispatchEntry> dispatchTable;                 // in table order
     std::map<juce::String, int> dispatchIndexById;
     std::vector<std::atomic<float>*> paramValues;            // in table order
@@ -295,7 +320,11 @@ private:
     std::atomic<bool> filterDirty { false };
     std::atomic<bool> overdriveDirty { false };
 
-    juce::MidiBuffer blockMidi; // the block's MIDI with the on-screen keyboard merged in
+    // The reserved MIDI buffer that processBlock swaps into the host's, and
+    // the storage it handed over (the host's buffer while it still holds it).
+    static constexpr size_t midiReserve = 64 * 1024;
+    juce::MidiBuffer spareMidi;
+    const juce::uint8* handedOverMidi = nullptr;
 
     mutable juce::CriticalSection trackPropertiesLock;
     std::optional<juce::String> trackName;

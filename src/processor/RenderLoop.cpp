@@ -66,13 +66,23 @@ void kvAP::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& mid
     const ScopedRenderThread renderThread;
     const auto n = buffer.getNumSamples();
 
-    // The on-screen keyboard's events join the block's MIDI in a buffer whose
-    // room was reserved in prepareToPlay.
-    blockMidi.clear();
-    blockMidi.addEvents (midi, 0, n, 0);
-    keyboardState.processNextMidiBuffer (blockMidi, 0, n, true);
+    // The on-screen keyboard's events join the block's MIDI in the host's own
+    // buffer, which the host (and the standalone's MIDI output) reads back.
+    // The host's buffer may lack room for them, so the first block swaps in
+    // one whose room was reserved in prepareToPlay; as long as the host keeps
+    // passing that one, the events go straight in, without a copy.
+    if (handedOverMidi == nullptr || midi.data.begin() != handedOverMidi)
+    {
+        spareMidi.ensureSize (midiReserve); // only grows storage that came from the host
+        spareMidi.clear();
+        spareMidi.addEvents (midi, 0, -1, 0);
+        midi.swapWith (spareMidi);
+        handedOverMidi = midi.data.begin();
+    }
 
-    process (buffer, blockMidi);
+    keyboardState.processNextMidiBuffer (midi, 0, n, true);
+
+    process (buffer, midi);
 
     juce::dsp::AudioBlock<float> block (buffer);
     juce::dsp::ProcessContextReplacing<float> context (block);
@@ -90,6 +100,17 @@ void kvAP::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& mid
     if (! buffer.hasBeenCleared())
         for (int channel = 0; channel < getTotalNumOutputChannels(); ++channel)
             buffer.applyGain (channel, 0, n, masterVolume);
+
+    // Should a non-finite sample get this far, the block goes out as silence
+    // and the stages that may hold it in their state start afresh, so the
+    // next block sounds again. (Past this point the limiter would hide it:
+    // its final clip turns a NaN into a full-scale sample, and its envelope
+    // would keep every later block at full scale.)
+    if (outputGuard.silenceIfNotFinite (buffer, getTotalNumOutputChannels()))
+    {
+        overdriveChain.reset();
+        filter.reset();
+    }
 
     if (limiterValue->load() > 0.5f)
         limiter.process (context);

@@ -15,7 +15,7 @@ struct RenderValues
     std::atomic<int> synth2Voices { 1 };
     std::atomic<int> synth1Unison { 0 };
     std::atomic<int> synth2Unison { 0 };
-    std::atomic<int> cutoffHz { 0 };
+    std::atomic<int> cutoffHz { 0 }; // the frequency the filter runs at, in whole Hz
     std::atomic<float> lfo1Value { 0.0f }, lfo1Level { 0.0f };
     std::atomic<float> lfo2Value { 0.0f }, lfo2Level { 0.0f };
     std::atomic<float> env1Value { 0.0f }, env1Level { 0.0f };

@@ -37,16 +37,24 @@ namespace
         return true;
     }
 
-    /** Makes a rename in the folder survive a power cut; failure only costs durability. */
-    void syncFolder (const juce::File& folder)
+    /** The file a write to `file` replaces: the file itself or, when it is a
+        symbolic link (a patch kept on another disk or in a synced folder),
+        the file the link leads to, through at most 40 links. A link that
+        leads nowhere names the file it would lead to. A default File when
+        the links go round in a circle. */
+    juce::File resolvedTarget (const juce::File& file)
     {
-        const auto fd = ::open (folder.getFullPathName().toRawUTF8(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        auto target = file;
 
-        if (fd >= 0)
+        for (int hops = 0; hops < 40; ++hops)
         {
-            ::fsync (fd);
-            ::close (fd);
+            if (! target.isSymbolicLink())
+                return target;
+
+            target = target.getLinkedTarget();
         }
+
+        return {};
     }
 
     /** A hidden sibling that no "*.kvn" or "*.oasettings" search picks up. */
@@ -83,6 +91,37 @@ namespace
     }
 }
 
+void OAFileIO::syncFolder (const juce::File& folder)
+{
+    const auto fd = ::open (folder.getFullPathName().toRawUTF8(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+
+    if (fd >= 0)
+    {
+        ::fsync (fd);
+        ::close (fd);
+    }
+}
+
+juce::Result OAFileIO::writeNewFile (const juce::File& file, const void* data, size_t numBytes)
+{
+    const auto fail = [] { return juce::Result::fail (juce::String::fromUTF8 (std::strerror (errno))); };
+    const auto fd = ::open (file.getFullPathName().toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+
+    if (fd < 0)
+        return fail();
+
+    errno = 0;
+
+    if (! writeAll (fd, static_cast<const char*> (data), numBytes) || ::fsync (fd) != 0)
+    {
+        const auto result = errno != 0 ? fail() : juce::Result::fail ("nothing could be written");
+        ::close (fd);
+        return result;
+    }
+
+    return ::close (fd) == 0 ? juce::Result::ok() : fail();
+}
+
 OAFileIO::OAFileIO()
     : makerFolder (juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile ("OrbelAudio")),
       productFolder (makerFolder.getChildFile ("Korvane"))
@@ -106,7 +145,13 @@ OAFileIO::ReadResult OAFileIO::readTextFile (const juce::File& file, juce::int64
     const auto fd = ::open (file.getFullPathName().toRawUTF8(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 
     if (fd < 0)
+    {
+        // Only "not there" is missing; a file the user may not read is worth saying so.
+        if (errno != ENOENT && errno != ENOTDIR)
+            result.status = ReadStatus::unreadable;
+
         return result;
+    }
 
     struct stat info {};
 
@@ -127,6 +172,7 @@ OAFileIO::ReadResult OAFileIO::readTextFile (const juce::File& file, juce::int64
     // itself is bounded too.
     juce::MemoryBlock data ((size_t) maxBytes + 1);
     size_t numRead = 0;
+    bool failed = false;
 
     while (numRead < data.getSize())
     {
@@ -135,6 +181,9 @@ OAFileIO::ReadResult OAFileIO::readTextFile (const juce::File& file, juce::int64
         if (got < 0 && errno == EINTR)
             continue;
 
+        if (got < 0)
+            failed = true; // part of a file is no file: never decode what came before the error
+
         if (got <= 0)
             break;
 
@@ -142,6 +191,12 @@ OAFileIO::ReadResult OAFileIO::readTextFile (const juce::File& file, juce::int64
     }
 
     ::close (fd);
+
+    if (failed)
+    {
+        result.status = ReadStatus::unreadable;
+        return result;
+    }
 
     if ((juce::int64) numRead > maxBytes)
     {
@@ -176,13 +231,26 @@ OAFileIO::ReadResult OAFileIO::decodeText (const void* data, size_t numBytes)
 
 bool OAFileIO::writeTextFileAtomically (const juce::File& file, const juce::String& text)
 {
-    if (file == juce::File() || file.isDirectory())
+    if (file == juce::File())
         return false;
 
-    const auto folder = file.getParentDirectory();
+    // A link stays a link: the new content replaces the file it leads to.
+    const auto isLink = file.isSymbolicLink();
+    const auto target = resolvedTarget (file);
 
-    if (! folder.createDirectory().wasOk())
+    if (target == juce::File() || target.isDirectory())
         return false;
+
+    const auto folder = target.getParentDirectory();
+
+    // Missing folders are made for our own paths, never at the end of a link
+    // (a disk that is not mounted must not get a folder in its place).
+    if (isLink ? ! folder.isDirectory() : ! folder.createDirectory().wasOk())
+        return false;
+
+    // The replacement keeps the permissions of the file it replaces.
+    struct stat existing {};
+    const auto keepMode = ::stat (target.getFullPathName().toRawUTF8(), &existing) == 0 && S_ISREG (existing.st_mode);
 
     const auto content = withCrLf (text);
     const auto* data = content.toRawUTF8();
@@ -190,9 +258,9 @@ bool OAFileIO::writeTextFileAtomically (const juce::File& file, const juce::Stri
 
     for (int attempt = 0; attempt < 5; ++attempt)
     {
-        const auto temp = temporarySiblingOf (file, attempt);
+        const auto temp = temporarySiblingOf (target, attempt);
         const auto tempPath = temp.getFullPathName();
-        const auto fd = ::open (tempPath.toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        const auto fd = ::open (tempPath.toRawUTF8(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, keepMode ? 0600 : 0666);
 
         if (fd < 0)
         {
@@ -202,10 +270,11 @@ bool OAFileIO::writeTextFileAtomically (const juce::File& file, const juce::Stri
             return false;
         }
 
-        auto ok = writeAll (fd, data, numBytes);
+        auto ok = ! keepMode || ::fchmod (fd, existing.st_mode & 07777) == 0;
+        ok = ok && writeAll (fd, data, numBytes);
         ok = ok && ::fsync (fd) == 0;
         ok = (::close (fd) == 0) && ok;
-        ok = ok && ::rename (tempPath.toRawUTF8(), file.getFullPathName().toRawUTF8()) == 0;
+        ok = ok && ::rename (tempPath.toRawUTF8(), target.getFullPathName().toRawUTF8()) == 0;
 
         if (! ok)
         {
@@ -214,7 +283,7 @@ bool OAFileIO::writeTextFileAtomically (const juce::File& file, const juce::Stri
         }
 
         syncFolder (folder);
-        removeAbandonedParts (file);
+        removeAbandonedParts (target);
         return true;
     }
 

@@ -19,9 +19,10 @@ struct OAFileIO
     enum class ReadStatus
     {
         ok,
-        missing,  // no such regular file (or it cannot be opened)
-        tooLarge, // more than maxTextFileBytes
-        notText   // not UTF-8 text (binary data, NUL bytes)
+        missing,    // no such regular file
+        unreadable, // it is there, but cannot be read (permissions, an I/O error)
+        tooLarge,   // more than maxTextFileBytes
+        notText     // not UTF-8 text (binary data, NUL bytes)
     };
 
     struct ReadResult
@@ -43,11 +44,22 @@ struct OAFileIO
         mark, every line end "\r\n". The text goes to a temporary file next to
         the target first, which then replaces the target in one rename, so the
         old file stays whole when the write fails part way (full disk, crash).
-        Missing parent folders are created. Returns false (and leaves the
-        target untouched) on any failure. After a successful write, temporary
-        files of this target left by processes that died while saving are
-        removed. */
+        Missing parent folders are created. A symbolic link is kept: the file
+        it leads to is replaced instead (its temporary file beside it, its
+        folder not created), and a replaced file keeps its permission bits.
+        Returns false (and leaves the target untouched) on any failure. After
+        a successful write, temporary files of this target left by processes
+        that died while saving are removed. */
     static bool writeTextFileAtomically (const juce::File& file, const juce::String& text);
+
+    /** Creates the file, which must not exist yet, with the bytes, flushed to
+        disk. On failure the result says why, and a partly written file may be
+        left for the caller to remove. */
+    static juce::Result writeNewFile (const juce::File& file, const void* data, size_t numBytes);
+
+    /** Makes new names in the folder (a rename, a created file) survive a
+        power cut; a failure only costs durability. */
+    static void syncFolder (const juce::File& folder);
 
     /** The text with every line end as "\r\n" (lone "\n" and "\r" included). */
     static juce::String withCrLf (const juce::String& text);

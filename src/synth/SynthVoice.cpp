@@ -1,5 +1,6 @@
 #include "SynthVoice.h"
 #include "SynthSound.h"
+#include "ValueCurve.h"
 
 #include <algorithm>
 #include <cmath>
@@ -454,7 +455,7 @@ juce::ADSR::Parameters SynthVoice::getEnvelopeParameters() const noexcept
 
     const auto seconds = [time, scaling] (float raw)
     {
-        return -(float) (0.5 * std::log10 (1.0 - std::min (0.99, (double) raw))) * time * scaling;
+        return ValueCurve::curved (raw) * time * scaling;
     };
 
     return { seconds (load (rawAttack)), seconds (load (rawDecay)), load (rawSustain), seconds (load (rawRelease)) };

@@ -8,14 +8,19 @@
 //   korvane_plugin_host analyse FILE.wav [FROM_SECONDS TO_SECONDS]
 //
 // The first two check the parameters (80), a state save/restore round trip
-// into a second instance, a rendered note (level and pitch), and that the
+// into a second instance, a rendered note (level and pitch), the MIDI the
+// plug-in hands back, that the instance survives hostile host state (deeply
+// nested, carrying a NaN) and NaN automation and keeps playing, and that the
 // process handles every signal the same way before loading the bundle, while
 // it plays and after unloading it: a plug-in must leave its host's crash
 // handling alone. "abort" starts a second copy of this host that loads the
 // plug-in, plays a note and then aborts, and checks that it dies of SIGABRT
 // (exit status 134 in a shell) instead of hanging or being ended some other
 // way. "analyse" measures a recording: peak_dbfs=... rms_dbfs=... frequency_hz=...
-// Exit code 0 when every check passes, 1 otherwise.
+// Exit code 0 when every check passes, 1 otherwise. The host runs with a
+// temporary HOME of its own, so the plug-ins never see the user's files.
+#include "AudioAnalysis.h"
+
 #include <juce_audio_formats/juce_audio_formats.h>
 #include <juce_audio_processors/juce_audio_processors.h>
 
@@ -23,9 +28,12 @@
 #include <chrono>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
-#include <iostream>
+#include <limits>
+#include <string>
 #include <vector>
+#include <iostream>
 
 #include <poll.h>
 #include <spawn.h>
@@ -37,6 +45,9 @@ extern char** environ;
 
 namespace
 {
+    using AudioAnalysis::peak;
+    using AudioAnalysis::rms;
+
     constexpr double sampleRate = 48000.0;
     constexpr int blockSize = 512;
     constexpr int expectedParameters = 80;
@@ -125,68 +136,6 @@ namespace
 
     double dbfs (double gain) { return gain > 0.0 ? 20.0 * std::log10 (gain) : -999.0; }
 
-    double rms (const float* x, int n)
-    {
-        double sum = 0.0;
-        for (int i = 0; i < n; ++i)
-            sum += (double) x[i] * x[i];
-        return n > 0 ? std::sqrt (sum / n) : 0.0;
-    }
-
-    double peak (const float* x, int n)
-    {
-        double p = 0.0;
-        for (int i = 0; i < n; ++i)
-            p = std::max (p, (double) std::abs (x[i]));
-        return p;
-    }
-
-    /** Fundamental from rising zero crossings, interpolated between samples. */
-    double frequency (const float* x, int n, double rate)
-    {
-        double first = -1.0, last = -1.0;
-        int crossings = 0;
-
-        for (int i = 1; i < n; ++i)
-        {
-            if (x[i - 1] < 0.0f && x[i] >= 0.0f)
-            {
-                const auto t = (i - 1) + (double) -x[i - 1] / ((double) x[i] - x[i - 1]);
-                if (first < 0.0)
-                    first = t;
-                last = t;
-                ++crossings;
-            }
-        }
-
-        return crossings > 1 ? (crossings - 1) * rate / (last - first) : 0.0;
-    }
-
-    /** Fundamental from the median distance of rising zero crossings, which
-        ignores gaps between notes and the odd restart of a note. */
-    double medianFrequency (const float* x, int n, double rate)
-    {
-        std::vector<double> periods;
-        double last = -1.0;
-
-        for (int i = 1; i < n; ++i)
-        {
-            if (x[i - 1] < 0.0f && x[i] >= 0.0f)
-            {
-                const auto t = (i - 1) + (double) -x[i - 1] / ((double) x[i] - x[i - 1]);
-                if (last >= 0.0)
-                    periods.push_back (t - last);
-                last = t;
-            }
-        }
-
-        if (periods.empty())
-            return 0.0;
-
-        std::nth_element (periods.begin(), periods.begin() + (long) periods.size() / 2, periods.end());
-        return rate / periods[periods.size() / 2];
-    }
-
     /** The parameters a user sees: the host's bypass switch and hidden MIDI-controller
         stand-ins (VST3) are not the plug-in's own. */
     juce::Array<juce::AudioProcessorParameter*> ownParameters (juce::AudioPluginInstance& p)
@@ -238,6 +187,203 @@ namespace
             check (false, "create an instance: " + error);
 
         return instance;
+    }
+
+    struct Sound
+    {
+        bool finite = false, channelsAlike = false, noteCameBack = false;
+        double levelDb = -999.0, pitch = 0.0, tailDb = -999.0;
+    };
+
+    /** Note 69 for a second, then its release; measured while held and after. */
+    Sound renderNote (juce::AudioPluginInstance& synth)
+    {
+        synth.enableAllBuses();
+        synth.setRateAndBufferSizeDetails (sampleRate, blockSize);
+        synth.prepareToPlay (sampleRate, blockSize);
+
+        const auto channels = juce::jmax (synth.getTotalNumOutputChannels(), synth.getTotalNumInputChannels());
+        const int totalBlocks = (int) (1.5 * sampleRate) / blockSize;
+        juce::AudioBuffer<float> recording (2, totalBlocks * blockSize);
+        juce::AudioBuffer<float> block (channels, blockSize);
+        juce::MidiBuffer midi;
+        Sound sound;
+        sound.finite = true;
+
+        for (int b = 0; b < totalBlocks; ++b)
+        {
+            block.clear();
+            midi.clear();
+
+            if (b == 0)
+                midi.addEvent (juce::MidiMessage::noteOn (1, 69, (juce::uint8) 100), 0);
+            if (b == (int) (sampleRate / blockSize))
+                midi.addEvent (juce::MidiMessage::noteOff (1, 69), 0);
+
+            synth.processBlock (block, midi);
+
+            if (b == 0)
+                for (const auto metadata : midi)
+                    sound.noteCameBack = sound.noteCameBack
+                                      || (metadata.getMessage().isNoteOn() && metadata.getMessage().getNoteNumber() == 69);
+
+            for (int c = 0; c < 2; ++c)
+            {
+                const auto* x = block.getReadPointer (juce::jmin (c, channels - 1));
+                for (int i = 0; i < blockSize; ++i)
+                    sound.finite = sound.finite && std::isfinite (x[i]);
+                recording.copyFrom (c, b * blockSize, x, blockSize);
+            }
+        }
+
+        synth.releaseResources();
+
+        const auto held = (int) (0.1 * sampleRate);
+        const auto heldLength = (int) (0.8 * sampleRate);
+        sound.levelDb = dbfs (rms (recording.getReadPointer (0, held), heldLength));
+        sound.pitch = AudioAnalysis::frequencyFromCrossings (recording.getReadPointer (0, held), heldLength, sampleRate);
+        sound.tailDb = dbfs (peak (recording.getReadPointer (0, (int) (1.3 * sampleRate)), (int) (0.15 * sampleRate)));
+        sound.channelsAlike = std::abs (rms (recording.getReadPointer (0, held), heldLength)
+                                        - rms (recording.getReadPointer (1, held), heldLength)) < 1.0e-3;
+        return sound;
+    }
+
+    /** Korvane's own host state around a document text: the framework's
+        binary XML wrapper ("VC2!", the length, the text and a zero byte). */
+    juce::MemoryBlock korvaneState (const std::string& text)
+    {
+        juce::MemoryBlock block;
+        juce::MemoryOutputStream out (block, false);
+        out.writeInt (0x21324356);
+        out.writeInt ((int) text.size());
+        out.write (text.data(), text.size());
+        out.writeByte (0);
+        out.flush();
+        return block;
+    }
+
+    /** The state this host would hand the instance, with the plug-in's own
+        part replaced by `inner`. A VST3 host keeps it as base64 in the
+        "IComponent" element of its own XML; an LV2 host as a base64 literal in
+        the state's Turtle text. Empty when the plug-in's part is not found. */
+    juce::MemoryBlock withPluginStateReplaced (const juce::MemoryBlock& hostState, const juce::MemoryBlock& inner,
+                                               const juce::String& formatName)
+    {
+        if (formatName == "VST3")
+        {
+            auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), (int) hostState.getSize());
+            auto* component = xml != nullptr ? xml->getChildByName ("IComponent") : nullptr;
+
+            if (component == nullptr)
+                return {};
+
+            component->deleteAllTextElements();
+            component->addTextElement (inner.toBase64Encoding());
+            juce::MemoryBlock replaced;
+            juce::AudioProcessor::copyXmlToBinary (*xml, replaced);
+            return replaced;
+        }
+
+        // LV2: the quoted literal whose base64 holds the plug-in's own state.
+        const auto text = hostState.toString();
+
+        for (int start = text.indexOfChar ('"'); start >= 0; start = text.indexOfChar (start + 1, '"'))
+        {
+            const auto end = text.indexOfChar (start + 1, '"');
+
+            if (end < 0)
+                break;
+
+            juce::MemoryBlock decoded;
+
+            if (end - start > 16 && decoded.fromBase64Encoding (text.substring (start + 1, end))
+                && decoded.getSize() > 4 && std::memcmp (decoded.getData(), "VC2!", 4) == 0)
+            {
+                const auto replaced = text.substring (0, start + 1) + inner.toBase64Encoding() + text.substring (end);
+                return juce::MemoryBlock (replaced.toRawUTF8(), replaced.getNumBytesAsUTF8());
+            }
+
+            start = end;
+        }
+
+        return {};
+    }
+
+    /** What a corrupted or malicious project hands the plug-in: state nested
+        100 000 levels deep (the framework's parser used to run out of stack),
+        state whose cutoff is NaN, and NaN automation. The instance survives
+        each and keeps playing its note. */
+    void checkHostileState (juce::AudioPluginInstance& synth, const juce::MemoryBlock& goodState, const juce::String& formatName)
+    {
+        std::string deep = "<state patchName=\"Deep\">";
+        for (int i = 0; i < 100000; ++i)
+            deep += "<a>";
+
+        const std::string withNaN = "<state patchName=\"NaN\"><PARAM id=\"cutoff\" value=\"nan\"/><PARAM id=\"masterVol\" value=\"inf\"/>"
+                  "<PARAM id=\"res\" value=\"1e39\"/></state>";
+
+        auto valuesOf = [&synth]
+        {
+            std::vector<float> values;
+            for (auto* p : ownParameters (synth))
+                values.push_back (p->getValue());
+            return values;
+        };
+
+        struct Document { const char* what; std::string text; bool refused; };
+        const Document documents[] {
+            { "state nested 100 000 levels deep", deep, true },
+            { "state with a NaN cutoff, an infinite master volume and a resonance of 1e39", withNaN, false },
+        };
+
+        for (const auto& [what, document, refused] : documents)
+        {
+            const auto hostile = withPluginStateReplaced (goodState, korvaneState (document), formatName);
+            check (! hostile.isEmpty(), juce::String ("the host state can carry ") + what);
+
+            if (hostile.isEmpty())
+                continue;
+
+            const auto before = valuesOf();
+            synth.setStateInformation (hostile.getData(), (int) hostile.getSize());
+            runSilentBlocks (synth);
+
+            // Refused, nothing changes; taken, the non-finite values read as
+            // missing (the defaults). An LV2 host keeps the port values of
+            // the state it restored, which here came from the good state, so
+            // only the VST3 host reads the plug-in's own values back.
+            if (refused)
+            {
+                check (valuesOf() == before, juce::String ("the refused ") + what + " left every parameter as it was");
+            }
+            else if (auto* cutoff = formatName == "VST3" ? findParameter (synth, "Cutoff") : nullptr)
+            {
+                const auto* volume = findParameter (synth, "Master Volume");
+                check (std::abs (cutoff->getValue() - cutoff->getDefaultValue()) < 0.0015f
+                           && volume != nullptr && std::abs (volume->getValue() - volume->getDefaultValue()) < 0.0015f,
+                       "the non-finite values read as missing: Cutoff " + juce::String (cutoff->getValue(), 3)
+                           + ", Master Volume " + (volume != nullptr ? juce::String (volume->getValue(), 3) : juce::String ("?"))
+                           + ", both their defaults");
+            }
+
+            const auto sound = renderNote (synth);
+            check (sound.finite && sound.levelDb > -40.0 && sound.levelDb < 0.0 && std::abs (sound.pitch - 440.0) < 1.0,
+                   juce::String ("after ") + what + " the note still plays (" + juce::String (sound.levelDb, 1) + " dBFS, "
+                       + juce::String (sound.pitch, 2) + " Hz, " + (sound.finite ? "finite" : "NOT FINITE") + ")");
+        }
+
+        // Automation that sends NaN.
+        constexpr auto nan = std::numeric_limits<float>::quiet_NaN();
+
+        for (auto* name : { "Cutoff", "Master Volume", "Resonance", "OscA Voices" })
+            if (auto* p = findParameter (synth, name))
+                p->setValueNotifyingHost (nan);
+
+        runSilentBlocks (synth);
+        const auto sound = renderNote (synth);
+        check (sound.finite && sound.levelDb > -40.0 && sound.levelDb < 0.0 && std::abs (sound.pitch - 440.0) < 1.0,
+               "after NaN automation the note still plays (" + juce::String (sound.levelDb, 1) + " dBFS, "
+                   + juce::String (sound.pitch, 2) + " Hz, " + (sound.finite ? "finite" : "NOT FINITE") + ")");
     }
 
     void checkPlugin (juce::AudioPluginFormat& format, const juce::PluginDescription& desc, const SignalDispositions& beforeLoading)
@@ -303,55 +449,16 @@ namespace
 
         // Rendering: note 69 for a second, then its release.
         auto& synth = *second;
-        synth.enableAllBuses();
-        synth.setRateAndBufferSizeDetails (sampleRate, blockSize);
-        synth.prepareToPlay (sampleRate, blockSize);
-
-        const auto channels = juce::jmax (synth.getTotalNumOutputChannels(), synth.getTotalNumInputChannels());
+        const auto sound = renderNote (synth);
         check (synth.getTotalNumOutputChannels() == 2, "the plug-in has stereo output");
+        check (sound.finite, "every rendered sample is finite");
+        check (sound.noteCameBack, "the block's notes come back on the plug-in's MIDI output");
+        check (sound.levelDb > -40.0 && sound.levelDb < 0.0, "the held note sounds at " + juce::String (sound.levelDb, 1) + " dBFS RMS");
+        check (std::abs (sound.pitch - 440.0) < 1.0, "the held note plays at " + juce::String (sound.pitch, 2) + " Hz (note 69)");
+        check (sound.channelsAlike, "both channels sound alike (centre pan)");
+        check (sound.tailDb < -80.0, "after the release the output is silent (" + juce::String (sound.tailDb, 1) + " dBFS)");
 
-        const int totalBlocks = (int) (1.5 * sampleRate) / blockSize;
-        juce::AudioBuffer<float> recording (2, totalBlocks * blockSize);
-        juce::AudioBuffer<float> block (channels, blockSize);
-        juce::MidiBuffer midi;
-        bool finite = true;
-
-        for (int b = 0; b < totalBlocks; ++b)
-        {
-            block.clear();
-            midi.clear();
-
-            if (b == 0)
-                midi.addEvent (juce::MidiMessage::noteOn (1, 69, (juce::uint8) 100), 0);
-            if (b == (int) (sampleRate / blockSize))
-                midi.addEvent (juce::MidiMessage::noteOff (1, 69), 0);
-
-            synth.processBlock (block, midi);
-
-            for (int c = 0; c < 2; ++c)
-            {
-                const auto* x = block.getReadPointer (juce::jmin (c, channels - 1));
-                for (int i = 0; i < blockSize; ++i)
-                    finite = finite && std::isfinite (x[i]);
-                recording.copyFrom (c, b * blockSize, x, blockSize);
-            }
-        }
-
-        synth.releaseResources();
-
-        const auto held = (int) (0.1 * sampleRate);
-        const auto heldLength = (int) (0.8 * sampleRate);
-        const auto level = dbfs (rms (recording.getReadPointer (0, held), heldLength));
-        const auto pitch = frequency (recording.getReadPointer (0, held), heldLength, sampleRate);
-        const auto tail = dbfs (peak (recording.getReadPointer (0, (int) (1.3 * sampleRate)), (int) (0.15 * sampleRate)));
-
-        check (finite, "every rendered sample is finite");
-        check (level > -40.0 && level < 0.0, "the held note sounds at " + juce::String (level, 1) + " dBFS RMS");
-        check (std::abs (pitch - 440.0) < 1.0, "the held note plays at " + juce::String (pitch, 2) + " Hz (note 69)");
-        check (std::abs (rms (recording.getReadPointer (0, held), heldLength) - rms (recording.getReadPointer (1, held), heldLength)) < 1.0e-3,
-               "both channels sound alike (centre pan)");
-        check (tail < -80.0, "after the release the output is silent (" + juce::String (tail, 1) + " dBFS)");
-
+        checkHostileState (*second, state, desc.pluginFormatName);
         checkDispositions (beforeLoading, "after instantiating two instances and playing");
     }
 
@@ -523,9 +630,13 @@ namespace
 
         const auto millis = (juce::int64) std::chrono::duration_cast<std::chrono::milliseconds> (Clock::now() - abortedAt).count();
         const auto shellStatus = WIFSIGNALED (status) ? 128 + WTERMSIG (status) : WEXITSTATUS (status);
-        std::cout << "     the child ended " << (aborting ? juce::String (millis) + " ms after abort()" : juce::String())
-                  << " with exit status " << shellStatus
-                  << (WIFSIGNALED (status) ? juce::String (" (") + strsignal (WTERMSIG (status)) + ")" : juce::String()) << std::endl;
+        std::cout << "     the child ended";
+        if (aborting)
+            std::cout << " " << millis << " ms after abort()";
+        std::cout << " with exit status " << shellStatus;
+        if (WIFSIGNALED (status))
+            std::cout << " (" << strsignal (WTERMSIG (status)) << ")";
+        std::cout << std::endl;
         check (WIFSIGNALED (status) && WTERMSIG (status) == SIGABRT,
                "the child died of SIGABRT (exit status 134), its own crash, not a plug-in's handling of it");
 
@@ -561,15 +672,29 @@ namespace
         std::cout << "channels=" << audio.getNumChannels() << " seconds=" << juce::String (n / rate, 3)
                   << " peak_dbfs=" << juce::String (dbfs (p), 2)
                   << " rms_dbfs=" << juce::String (dbfs (std::sqrt (sum / juce::jmax (1, audio.getNumChannels()))), 2)
-                  << " frequency_hz=" << juce::String (medianFrequency (audio.getReadPointer (0), n, rate), 2) << std::endl;
+                  << " frequency_hz=" << juce::String (AudioAnalysis::medianFrequencyFromCrossings (audio.getReadPointer (0), n, rate), 2) << std::endl;
         return 0;
     }
 }
 
 int main (int argc, char** argv)
 {
-    juce::ScopedJuceInitialiser_GUI juce;
     const juce::String mode = argc > 1 ? argv[1] : "";
+
+    // A home of its own: the plug-ins read and may write their settings there.
+    // The child of "abort" dies without cleaning up, so it uses its parent's.
+    if (mode != "play-then-abort")
+    {
+        std::string home = "/tmp/korvane-host-home-XXXXXX";
+
+        if (mkdtemp (home.data()) == nullptr)
+            return 2;
+
+        setenv ("HOME", home.c_str(), 1);
+        std::atexit ([] { if (const auto* h = std::getenv ("HOME")) juce::File (h).deleteRecursively(); });
+    }
+
+    juce::ScopedJuceInitialiser_GUI juce;
 
     const auto where = [&] (int first) { return juce::StringArray (argv + first, argc - first); };
     const auto formatArgsAt = [&] (int first) {

@@ -21,7 +21,8 @@ done
 contents=$(dpkg-deb -c "$deb")
 for path in ./usr/bin/korvane ./usr/bin/korvane-render ./usr/share/applications/korvane.desktop \
             ./usr/share/icons/hicolor/scalable/apps/korvane.svg ./usr/lib/lv2/Korvane.lv2/manifest.ttl \
-            ./usr/lib/lv2/Korvane.lv2/libKorvane.so ./usr/lib/vst3/Korvane.vst3/Contents/x86_64-linux/Korvane.so; do
+            ./usr/lib/lv2/Korvane.lv2/libKorvane.so ./usr/lib/vst3/Korvane.vst3/Contents/x86_64-linux/Korvane.so \
+            "./usr/share/korvane/factory/Sub Bass.kvn"; do
     echo "$contents" | grep -q " $path\$" || fail "the package lacks $path"
 done
 

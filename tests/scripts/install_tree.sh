@@ -20,6 +20,7 @@ root="$stage$prefix"
 [ -f "$root/share/applications/korvane.desktop" ] || fail "no desktop entry"
 [ -f "$root/share/icons/hicolor/scalable/apps/korvane.svg" ] || fail "no scalable icon"
 [ -f "$root/share/icons/hicolor/256x256/apps/korvane.png" ] || fail "no 256x256 icon"
+[ "$(find "$root/share/korvane/factory" -name '*.kvn' | wc -l)" -eq 32 ] || fail "share/korvane/factory does not hold the 32 factory patches"
 for f in manifest.ttl dsp.ttl libKorvane.so; do
     [ -f "$root/lib/lv2/Korvane.lv2/$f" ] || fail "LV2 bundle lacks $f"
 done
@@ -41,5 +42,7 @@ fi
 LV2_PATH="$root/lib/lv2" lv2info "$uri" | grep -q "Name:.*Korvane" || fail "lv2info cannot load the installed bundle"
 HOME="$stage" "$root/bin/korvane-render" --notes 69 --seconds 0.2 --quiet --out "$stage/check.wav" | grep -q "^seconds=0.200 " \
     || fail "the installed korvane-render does not render"
+HOME="$stage" "$root/bin/korvane-render" --patch "$root/share/korvane/factory/Warm Pad.kvn" --notes 48,55,60 --seconds 0.5 --quiet \
+    --out "$stage/pad.wav" >"$stage/pad.log" 2>&1 || { cat "$stage/pad.log" >&2; fail "the installed korvane-render does not play an installed factory patch"; }
 
 echo "install OK: $(cd "$stage" && find . -type f | wc -l) files under $prefix"

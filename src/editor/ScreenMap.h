@@ -1,0 +1,48 @@
+// To be completed: the target list and its categories, choosing a target, layout and drawing (members and interface only so far).
+#pragma once
+
+#include "ui/LayoutMetrics.h"
+#include "ui/OATheme.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <array>
+
+class kvAP;
+
+/** The overlay on which a modulation source's target parameter is chosen.
+    The editor sets targetKey (e.g. "env1_mappedParam") before showing it;
+    the screen tells the editor "mapScreen.exit.-1" when it closes. */
+class ScreenMap : public juce::Component,
+                  public juce::Button::Listener,
+                  public juce::ActionBroadcaster
+{
+public:
+    static constexpr int numCategories = 8; // All, Global, Osc 1, Osc 2, Env 1, Env 2, LFO 1, LFO 2
+
+    explicit ScreenMap (kvAP& processor);
+    ~ScreenMap() override;
+
+    void buildList();
+    void highlightBtn();
+
+    void buttonClicked (juce::Button* button) override;
+    void paint (juce::Graphics& g) override;
+    void resized() override;
+
+    LayoutMetrics metrics;
+    OATheme theme;
+    juce::TextButton closeButton { "X" };
+    std::array<juce::TextButton, numCategories> categoryButtons;
+    kvAP& processor;
+    juce::String filter { "na" };                    // "na": no filter
+    juce::OwnedArray<juce::TextButton> listButtons;
+    juce::StringArray listIds;                       // parameter id of each list button
+    juce::Viewport viewport;
+    juce::Component listContent;
+    juce::String targetKey { "na" };                 // the mapping key being edited
+    juce::TextButton* selectedCategory = nullptr;
+
+private:
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ScreenMap)
+};
