@@ -7,7 +7,6 @@
 #include <juce_cryptography/juce_cryptography.h>
 #include <juce_events/juce_events.h>
 
-
 namespace
 {
     const char* const productName = "Korvane";
