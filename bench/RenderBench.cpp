@@ -6,6 +6,9 @@
 //                 48 kHz, block 512: realtime_x = audio time / render time
 //  OutputGuard    the output guard's look at one finished stereo block of
 //                 512 finite samples (what every block pays): time per block
+//  StateReport/<plug-in|standalone>/<MB>
+//                 one state report into a log already that large; the
+//                 standalone also keeps the crash handler's copy of the log
 //
 // Run with `make bench`; never part of the tests.
 #include "Scenarios.h"
@@ -104,6 +107,26 @@ namespace
                                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
     }
 
+    void benchStateReport (benchmark::State& state, bool standalone)
+    {
+        BugReporter reporter (true, true);
+
+        if (standalone)
+            reporter.installCrashHandler();
+
+        const auto megabytes = (int) state.range (0);
+        const auto filler = juce::String::repeatedString ("x", 1024 * 1024);
+        for (int i = 0; i < megabytes; ++i)
+            reporter.addEntry (filler);
+
+        const auto document = juce::String::fromUTF8 (kvAP::getDefaultPatchXml());
+
+        for (auto _ : state)
+            reporter.addStateEntry ("Bench", document);
+
+        state.counters["log_mb"] = (double) reporter.log.getNumBytesAsUTF8() / (1024.0 * 1024.0);
+    }
+
     void benchOutputGuard (benchmark::State& state)
     {
         OutputGuard guard ({});
@@ -142,6 +165,10 @@ int main (int argc, char** argv)
         withBest (benchmark::RegisterBenchmark (("Scenario/S" + std::to_string (number)).c_str(), benchScenario, number));
 
     withBest (benchmark::RegisterBenchmark ("OutputGuard", benchOutputGuard));
+
+    for (const auto standalone : { false, true })
+        withBest (benchmark::RegisterBenchmark (standalone ? "StateReport/standalone" : "StateReport/plug-in", benchStateReport, standalone)
+                      ->Arg (1)->Arg (10)->Iterations (200));
 
     benchmark::Initialize (&argc, argv);
 

@@ -1,12 +1,11 @@
 #include "BugReporter.h"
 
+#include "CrashHandler.h"
 #include "Notices.h"
 #include "state/Version.h"
 
 #include <juce_cryptography/juce_cryptography.h>
 #include <juce_events/juce_events.h>
-
-#include <atomic>
 
 namespace
 {
@@ -30,7 +29,10 @@ namespace
         return hook;
     }
 
-    std::atomic<bool> handlingCrash { false };
+    /** The reporter whose log a crash report holds (message thread). */
+    BugReporter* crashReporter = nullptr;
+
+    constexpr int maxMarkerBytes = 4096;
 }
 
 BugReporter::BugReporter (bool isEnabled, bool fileSystemTests)
@@ -41,7 +43,21 @@ BugReporter::BugReporter (bool isEnabled, bool fileSystemTests)
     productFolder = defaultFolders.productFolder;
 
     logHeader (fileSystemTests);
-    installCrashHandler();
+}
+
+BugReporter::~BugReporter()
+{
+    if (crashReporter == this)
+    {
+        CrashHandler::uninstall();
+        crashReporter = nullptr;
+    }
+}
+
+void BugReporter::logChanged()
+{
+    if (crashReporter == this)
+        CrashHandler::setLog (log);
 }
 
 void BugReporter::logHeader (bool fileSystemTests)
@@ -82,12 +98,17 @@ void BugReporter::logHeader (bool fileSystemTests)
 
     for (const auto& line : lines)
         log << line << lineBreak;
+
+    logChanged();
 }
 
 void BugReporter::addEntry (const juce::String& text)
 {
-    if (enabled)
-        log << separator << currentTimeText() << lineBreak << text;
+    if (! enabled)
+        return;
+
+    log << separator << currentTimeText() << lineBreak << text;
+    logChanged();
 }
 
 void BugReporter::addStateEntry (const juce::String& label, const juce::String& document)
@@ -152,21 +173,41 @@ void BugReporter::reveal (const juce::File& file)
 
 void BugReporter::installCrashHandler()
 {
-    juce::SystemStats::setApplicationCrashHandler (handleCrash);
+    crashReporter = this;
+    CrashHandler::setLog (log, true);
+    CrashHandler::install (reportsFolder());
 }
 
-void BugReporter::handleCrash (void*)
+juce::File BugReporter::takeUnseenCrashReport()
 {
-    // A fault inside the handler must not loop back into it.
-    if (handlingCrash.exchange (true))
-        return;
+    const auto marker = CrashHandler::unseenReportMarker (reportsFolder());
 
-    // A reporter of its own: the processor's log may be half-written.
-    BugReporter crashReporter (true, false);
-    crashReporter.addEntry ("Crash Report:" + crashReporter.lineBreak);
-    crashReporter.addEntry (juce::SystemStats::getStackBacktrace() + crashReporter.lineBreak);
+    if (! marker.existsAsFile())
+        return {};
 
-    // The framework ends the process as soon as this returns, so a message
-    // box could never be seen; the file and the file manager are what count.
-    crashReporter.writeReportFile ("crash");
+    // The marker is ours, but it is a file on disk: only a report of ours
+    // in the reports folder gets revealed.
+    const auto read = OAFileIO::readTextFile (marker, maxMarkerBytes);
+    marker.deleteFile();
+    const auto& path = read.text;
+
+    if (read.status != OAFileIO::ReadStatus::ok || ! juce::File::isAbsolutePath (path))
+        return {};
+
+    const juce::File report (path);
+    const auto name = report.getFileName();
+
+    if (report.getParentDirectory() != reportsFolder() || ! name.startsWith ("crash_report_")
+        || ! name.endsWith (".kvnrep") || ! report.existsAsFile())
+        return {};
+
+    return report;
+}
+
+void BugReporter::showCrashNotice (const juce::File& report)
+{
+    // The path on a line of its own: the box would break it anywhere.
+    Notices::offer ("CRASH REPORT",
+                    juce::String (productName) + " closed unexpectedly last time; a report was written to\n" + report.getFullPathName(),
+                    "Show me", [report] { reveal (report); }, "OK");
 }

@@ -8,14 +8,16 @@
 
 /** The run's in-memory diagnostic log, and the bug and crash reports made
     from it. Nothing reaches the disk until a report is asked for (or the
-    program crashes). */
+    standalone app crashes). */
 class BugReporter
 {
 public:
-    /** Sets up the fields, writes the header and installs the crash handler.
-        The folders are always the default ones: a moved patch folder does
-        not move the reports. */
+    /** Sets up the fields and writes the header. The folders are always the
+        default ones: a moved patch folder does not move the reports. */
     BugReporter (bool enabled, bool fileSystemTests);
+
+    /** Gives the crash handler up if this reporter installed it. */
+    ~BugReporter();
 
     void logHeader (bool fileSystemTests);
 
@@ -43,11 +45,25 @@ public:
     using RevealHook = std::function<void (const juce::File&)>;
     static void setRevealHook (RevealHook hook);
 
-    static void installCrashHandler();
+    /** Installs the crash handler (CrashHandler), which from then on writes
+        this reporter's log, as it stands at the crash, into a "crash" report.
+        Only the standalone app calls this: a plug-in leaves its host's crash
+        handling alone, and headless programs have none of their own. */
+    void installCrashHandler();
+
+    /** The report a crash of an earlier run left and nobody was told about
+        yet, or a default File. The marker goes away, so each is told once. */
+    juce::File takeUnseenCrashReport();
+
+    /** "Korvane closed unexpectedly last time ...", with a button that
+        reveals the report. */
+    static void showCrashNotice (const juce::File& report);
+
+    juce::File reportsFolder() const { return productFolder.getChildFile ("bugReports"); }
 
     bool enabled;
     juce::PluginHostType hostType;
-    juce::String log;
+    juce::String log; // only ever appended to (the crash handler's copy relies on it)
     juce::File makerFolder;
     juce::File productFolder;
     juce::String lineBreak { "\r\n" };
@@ -57,5 +73,7 @@ public:
 private:
     juce::File writeReportFile (const juce::String& kind);
     static void reveal (const juce::File& file);
-    static void handleCrash (void*);
+    void logChanged();
+
+    JUCE_DECLARE_NON_COPYABLE (BugReporter)
 };

@@ -3,6 +3,20 @@
 #include "editor/InterimEditor.h"
 #include "state/FactoryBank.h"
 
+namespace
+{
+    /** The standalone app's hidden switch that makes it crash a second after
+        it starts, so that the crash report can be tried on the real program.
+        Only the standalone reads its command line; a plug-in never sees one. */
+    const char* const crashOnPurposeSwitch = "--crash-on-purpose";
+
+    void crashOnPurpose()
+    {
+        volatile int* volatile nowhere = nullptr; // both volatile, or the store is dropped
+        *nowhere = 1;
+    }
+}
+
 //==============================================================================
 kvAP::kvAP()
     : juce::AudioProcessor (BusesProperties().withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
@@ -14,6 +28,12 @@ kvAP::kvAP()
                              { "showBgVis", "true" } }),
       apvts (*this, nullptr, "state", paramMan.buildParamLayout())
 {
+    // Only the standalone app owns its process. A plug-in is a guest in its
+    // host's, whose crash handling is the host's own; the renderer and the
+    // tests build processors of no wrapper and have none either.
+    if (wrapperType == wrapperType_Standalone)
+        startStandaloneCrashReports();
+
     renderValues.reset();
 
     modMap = {
@@ -78,6 +98,21 @@ kvAP::kvAP()
     // write into the patch folder.
     if (wrapperType != wrapperType_Undefined)
         FactoryBank::installWhenMissing (fileIO.productFolder);
+}
+
+void kvAP::startStandaloneCrashReports()
+{
+    bugReporter.installCrashHandler();
+
+    // A crash of the last run is told once, when the app's window is up.
+    if (const auto report = bugReporter.takeUnseenCrashReport(); report != juce::File())
+        juce::MessageManager::callAsync ([report] { BugReporter::showCrashNotice (report); });
+
+    if (juce::JUCEApplicationBase::getCommandLineParameterArray().contains (crashOnPurposeSwitch))
+    {
+        logReport ("Crash on purpose");
+        juce::Timer::callAfterDelay (1000, crashOnPurpose);
+    }
 }
 
 void kvAP::applyPatchLocation()

@@ -285,6 +285,7 @@ private:
     void applyPendingOverdriveSettings();
     void feedHistory (const juce::AudioBuffer<float>& buffer);
     void applyPatchLocation();
+    void startStandaloneCrashReports();
 
     std::map<juce::String, juce::String> modMap; // written only through setModMapEntry
 

@@ -3,14 +3,20 @@
 //
 //   korvane_plugin_host vst3 PATH/Korvane.vst3
 //   korvane_plugin_host lv2 PATH/LV2-folder URI
+//   korvane_plugin_host abort vst3 PATH/Korvane.vst3
+//   korvane_plugin_host abort lv2 PATH/LV2-folder URI
 //   korvane_plugin_host analyse FILE.wav [FROM_SECONDS TO_SECONDS]
 //
 // The first two check the parameters (80), a state save/restore round trip
 // into a second instance, a rendered note (level and pitch), the MIDI the
-// plug-in hands back, and that the
-// instance survives hostile host state (deeply nested, carrying a NaN) and
-// NaN automation and keeps playing. The third measures a recording:
-// peak_dbfs=... rms_dbfs=... frequency_hz=...
+// plug-in hands back, that the instance survives hostile host state (deeply
+// nested, carrying a NaN) and NaN automation and keeps playing, and that the
+// process handles every signal the same way before loading the bundle, while
+// it plays and after unloading it: a plug-in must leave its host's crash
+// handling alone. "abort" starts a second copy of this host that loads the
+// plug-in, plays a note and then aborts, and checks that it dies of SIGABRT
+// (exit status 134 in a shell) instead of hanging or being ended some other
+// way. "analyse" measures a recording: peak_dbfs=... rms_dbfs=... frequency_hz=...
 // Exit code 0 when every check passes, 1 otherwise. The host runs with a
 // temporary HOME of its own, so the plug-ins never see the user's files.
 #include "AudioAnalysis.h"
@@ -19,13 +25,23 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
 #include <iostream>
+
+#include <poll.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace
 {
@@ -42,6 +58,80 @@ namespace
     {
         std::cout << (ok ? "ok   " : "FAIL ") << what << std::endl;
         failures += ok ? 0 : 1;
+    }
+
+    /** What the process does with each signal that can be caught. */
+    struct SignalDispositions
+    {
+        std::vector<std::pair<int, struct sigaction>> actions;
+
+        static SignalDispositions capture()
+        {
+            SignalDispositions d;
+
+            for (int sig = 1; sig < SIGRTMIN; ++sig)
+            {
+                struct sigaction action {};
+
+                if (sig != SIGKILL && sig != SIGSTOP && ::sigaction (sig, nullptr, &action) == 0)
+                    d.actions.emplace_back (sig, action);
+            }
+
+            return d;
+        }
+    };
+
+    bool sameMask (const sigset_t& a, const sigset_t& b)
+    {
+        for (int sig = 1; sig < SIGRTMIN; ++sig)
+            if (sigismember (&a, sig) != sigismember (&b, sig))
+                return false;
+
+        return true;
+    }
+
+    bool sameAction (const struct sigaction& a, const struct sigaction& b)
+    {
+        const auto handlerOf = [] (const struct sigaction& x) {
+            return (x.sa_flags & SA_SIGINFO) != 0 ? (void*) x.sa_sigaction : (void*) x.sa_handler;
+        };
+
+        return handlerOf (a) == handlerOf (b) && a.sa_flags == b.sa_flags && sameMask (a.sa_mask, b.sa_mask);
+    }
+
+    juce::String describe (const struct sigaction& a)
+    {
+        const auto* handler = (a.sa_flags & SA_SIGINFO) != 0 ? (void*) a.sa_sigaction : (void*) a.sa_handler;
+
+        if (handler == (void*) SIG_DFL) return "default";
+        if (handler == (void*) SIG_IGN) return "ignored";
+        return "caught by " + juce::String::toHexString ((juce::pointer_sized_int) handler)
+               + " (flags " + juce::String::toHexString ((int) a.sa_flags) + ")";
+    }
+
+    /** The six signals of a crash are named in the check, so that a run
+        shows they were compared; any other signal that changed fails it too. */
+    void checkDispositions (const SignalDispositions& before, const juce::String& when)
+    {
+        const auto now = SignalDispositions::capture();
+        juce::StringArray changed;
+
+        for (size_t i = 0; i < before.actions.size(); ++i)
+        {
+            const auto& [sig, action] = before.actions[i];
+            const auto match = std::find_if (now.actions.begin(), now.actions.end(), [s = sig] (const auto& a) { return a.first == s; });
+
+            if (match == now.actions.end() || ! sameAction (action, match->second))
+                changed.add (juce::String ("SIG") + sigabbrev_np (sig) + ": " + describe (action) + " before, "
+                             + (match == now.actions.end() ? juce::String ("unknown") : describe (match->second)) + " " + when);
+        }
+
+        for (const auto& line : changed)
+            std::cout << "     " << line << std::endl;
+
+        check (changed.isEmpty() && now.actions.size() == before.actions.size(),
+               "SIGILL, SIGABRT, SIGBUS, SIGFPE, SIGSEGV, SIGSYS and every other signal are handled as before loading the bundle, "
+               + when);
     }
 
     double dbfs (double gain) { return gain > 0.0 ? 20.0 * std::log10 (gain) : -999.0; }
@@ -296,7 +386,7 @@ namespace
                    + juce::String (sound.pitch, 2) + " Hz, " + (sound.finite ? "finite" : "NOT FINITE") + ")");
     }
 
-    void checkPlugin (juce::AudioPluginFormat& format, const juce::PluginDescription& desc)
+    void checkPlugin (juce::AudioPluginFormat& format, const juce::PluginDescription& desc, const SignalDispositions& beforeLoading)
     {
         std::cout << "plug-in: " << desc.name << " (" << desc.pluginFormatName << ", " << desc.fileOrIdentifier << ")" << std::endl;
         check (desc.name.containsIgnoreCase ("Korvane"), "the plug-in calls itself Korvane");
@@ -369,33 +459,186 @@ namespace
         check (sound.tailDb < -80.0, "after the release the output is silent (" + juce::String (sound.tailDb, 1) + " dBFS)");
 
         checkHostileState (*second, state, desc.pluginFormatName);
+        checkDispositions (beforeLoading, "after instantiating two instances and playing");
     }
 
-    int runVst3 (const juce::String& bundle)
+    /** The bundle's one plug-in, found the way a DAW's scan finds it. */
+    std::unique_ptr<juce::PluginDescription> findPlugin (juce::AudioPluginFormat& format, const juce::StringArray& where)
     {
-        juce::VST3PluginFormat format;
         juce::OwnedArray<juce::PluginDescription> found;
-        format.findAllTypesForFile (found, juce::File (bundle).getFullPathName());
-        check (found.size() == 1, "the VST3 bundle holds " + juce::String (found.size()) + " plug-in(s)");
 
-        if (! found.isEmpty())
-            checkPlugin (format, *found[0]);
+        if (format.getName() == "LV2")
+        {
+            const auto uris = format.searchPathsForPlugins (juce::FileSearchPath (juce::File (where[0]).getFullPathName()), true);
+            check (uris.contains (where[1]), "the LV2 folder offers " + where[1]);
+            format.findAllTypesForFile (found, where[1]);
+            check (found.size() == 1, "the URI names " + juce::String (found.size()) + " plug-in(s)");
+        }
+        else
+        {
+            format.findAllTypesForFile (found, juce::File (where[0]).getFullPathName());
+            check (found.size() == 1, "the VST3 bundle holds " + juce::String (found.size()) + " plug-in(s)");
+        }
 
+        return found.isEmpty() ? nullptr : std::make_unique<juce::PluginDescription> (*found[0]);
+    }
+
+    std::unique_ptr<juce::AudioPluginFormat> makeFormat (const juce::String& kind)
+    {
+        if (kind == "vst3")
+            return std::make_unique<juce::VST3PluginFormat>();
+
+        return std::make_unique<juce::LV2PluginFormat>();
+    }
+
+    int runChecks (const juce::String& kind, const juce::StringArray& where)
+    {
+        const auto beforeLoading = SignalDispositions::capture();
+
+        {
+            auto format = makeFormat (kind);
+
+            if (auto desc = findPlugin (*format, where))
+                checkPlugin (*format, *desc, beforeLoading);
+        }
+
+        checkDispositions (beforeLoading, "after unloading");
         return failures == 0 ? 0 : 1;
     }
 
-    int runLv2 (const juce::String& folder, const juce::String& uri)
+    const char* const abortMarker = "about to abort";
+
+    /** The child's part of "abort": load, play a note, then abort the way a
+        host does when it finds its own heap corrupted. */
+    int playThenAbort (const juce::String& kind, const juce::StringArray& where)
     {
-        juce::LV2PluginFormat format;
-        const auto uris = format.searchPathsForPlugins (juce::FileSearchPath (juce::File (folder).getFullPathName()), true);
-        check (uris.contains (uri), "the LV2 folder offers " + uri);
+        auto format = makeFormat (kind);
+        auto desc = findPlugin (*format, where);
+        auto instance = desc != nullptr ? instantiate (*format, *desc) : nullptr;
 
-        juce::OwnedArray<juce::PluginDescription> found;
-        format.findAllTypesForFile (found, uri);
-        check (found.size() == 1, "the URI names " + juce::String (found.size()) + " plug-in(s)");
+        if (instance == nullptr)
+            return 1;
 
-        if (! found.isEmpty())
-            checkPlugin (format, *found[0]);
+        instance->enableAllBuses();
+        instance->prepareToPlay (sampleRate, blockSize);
+        juce::AudioBuffer<float> block (juce::jmax (2, instance->getTotalNumOutputChannels()), blockSize);
+        juce::MidiBuffer midi;
+        midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
+
+        for (int b = 0; b < 32; ++b)
+        {
+            block.clear();
+            instance->processBlock (block, midi);
+            midi.clear();
+        }
+
+        // No core file from a crash made on purpose.
+        const struct rlimit noCore { 0, 0 };
+        ::setrlimit (RLIMIT_CORE, &noCore);
+
+        std::cout << abortMarker << std::endl;
+        std::abort();
+    }
+
+    /** Starts a copy of this program that loads the plug-in and aborts, and
+        watches how it ends. A process that outlives the abort by ten seconds
+        counts as hung (and is ended); the time it took is printed. */
+    int runAbort (const char* self, const juce::String& kind, const juce::StringArray& where)
+    {
+        int pipeFds[2];
+
+        if (::pipe (pipeFds) != 0)
+            return 1;
+
+        std::vector<std::string> args { self, "play-then-abort", kind.toStdString() };
+        for (const auto& w : where)
+            args.push_back (w.toStdString());
+
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back (a.data());
+        argv.push_back (nullptr);
+
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init (&actions);
+        posix_spawn_file_actions_adddup2 (&actions, pipeFds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose (&actions, pipeFds[0]);
+
+        pid_t child = -1;
+        const auto spawned = posix_spawn (&child, "/proc/self/exe", &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy (&actions);
+        ::close (pipeFds[1]);
+
+        if (spawned != 0)
+        {
+            check (false, "start the child host");
+            return 1;
+        }
+
+        // Pass the child's output on until it says it is about to abort.
+        using Clock = std::chrono::steady_clock;
+        std::string pending;
+        bool aborting = false;
+        Clock::time_point abortedAt;
+
+        while (! aborting)
+        {
+            struct pollfd readable { pipeFds[0], POLLIN, 0 };
+
+            if (::poll (&readable, 1, 120000) <= 0)
+                break;
+
+            char chunk[512];
+            const auto n = ::read (pipeFds[0], chunk, sizeof (chunk));
+
+            if (n <= 0)
+                break;
+
+            pending.append (chunk, (size_t) n);
+
+            for (auto nl = pending.find ('\n'); nl != std::string::npos; nl = pending.find ('\n'))
+            {
+                const auto line = pending.substr (0, nl);
+                pending.erase (0, nl + 1);
+                std::cout << "     child: " << line << std::endl;
+
+                if (line == abortMarker)
+                {
+                    aborting = true;
+                    abortedAt = Clock::now();
+                }
+            }
+        }
+
+        ::close (pipeFds[0]);
+        check (aborting, "the child loaded the plug-in, played a note and called abort()");
+
+        const auto deadline = (aborting ? abortedAt : Clock::now()) + std::chrono::seconds (10);
+        int status = 0;
+        pid_t ended = 0;
+
+        while ((ended = ::waitpid (child, &status, WNOHANG)) == 0 && Clock::now() < deadline)
+            ::usleep (1000);
+
+        if (ended == 0)
+        {
+            ::kill (child, SIGKILL);
+            ::waitpid (child, &status, 0);
+            check (false, "the child still ran ten seconds after abort(): it hung");
+            return 1;
+        }
+
+        const auto millis = (juce::int64) std::chrono::duration_cast<std::chrono::milliseconds> (Clock::now() - abortedAt).count();
+        const auto shellStatus = WIFSIGNALED (status) ? 128 + WTERMSIG (status) : WEXITSTATUS (status);
+        std::cout << "     the child ended";
+        if (aborting)
+            std::cout << " " << millis << " ms after abort()";
+        std::cout << " with exit status " << shellStatus;
+        if (WIFSIGNALED (status))
+            std::cout << " (" << strsignal (WTERMSIG (status)) << ")";
+        std::cout << std::endl;
+        check (WIFSIGNALED (status) && WTERMSIG (status) == SIGABRT,
+               "the child died of SIGABRT (exit status 134), its own crash, not a plug-in's handling of it");
 
         return failures == 0 ? 0 : 1;
     }
@@ -436,27 +679,41 @@ namespace
 
 int main (int argc, char** argv)
 {
-    // A home of its own: the plug-ins read and may write their settings there.
-    std::string home = "/tmp/korvane-host-home-XXXXXX";
-
-    if (mkdtemp (home.data()) == nullptr)
-        return 2;
-
-    setenv ("HOME", home.c_str(), 1);
-    std::atexit ([] { if (const auto* h = std::getenv ("HOME")) juce::File (h).deleteRecursively(); });
-
-    juce::ScopedJuceInitialiser_GUI juce;
     const juce::String mode = argc > 1 ? argv[1] : "";
 
-    if (mode == "vst3" && argc == 3)
-        return runVst3 (argv[2]);
+    // A home of its own: the plug-ins read and may write their settings there.
+    // The child of "abort" dies without cleaning up, so it uses its parent's.
+    if (mode != "play-then-abort")
+    {
+        std::string home = "/tmp/korvane-host-home-XXXXXX";
 
-    if (mode == "lv2" && argc == 4)
-        return runLv2 (argv[2], argv[3]);
+        if (mkdtemp (home.data()) == nullptr)
+            return 2;
+
+        setenv ("HOME", home.c_str(), 1);
+        std::atexit ([] { if (const auto* h = std::getenv ("HOME")) juce::File (h).deleteRecursively(); });
+    }
+
+    juce::ScopedJuceInitialiser_GUI juce;
+
+    const auto where = [&] (int first) { return juce::StringArray (argv + first, argc - first); };
+    const auto formatArgsAt = [&] (int first) {
+        const juce::String kind = argc > first ? argv[first] : "";
+        return (kind == "vst3" && argc == first + 2) || (kind == "lv2" && argc == first + 3);
+    };
+
+    if (formatArgsAt (1))
+        return runChecks (argv[1], where (2));
+
+    if (mode == "abort" && formatArgsAt (2))
+        return runAbort (argv[0], argv[2], where (3));
+
+    if (mode == "play-then-abort" && formatArgsAt (2))
+        return playThenAbort (argv[2], where (3));
 
     if (mode == "analyse" && (argc == 3 || argc == 5))
         return runAnalyse (argv[2], argc == 5 ? std::atof (argv[3]) : 0.0, argc == 5 ? std::atof (argv[4]) : 0.0);
 
-    std::cerr << "usage: korvane_plugin_host vst3 BUNDLE | lv2 FOLDER URI | analyse FILE.wav [FROM TO]" << std::endl;
+    std::cerr << "usage: korvane_plugin_host [abort] vst3 BUNDLE | [abort] lv2 FOLDER URI | analyse FILE.wav [FROM TO]" << std::endl;
     return 2;
 }
