@@ -19,9 +19,11 @@ namespace
     const char* const tooManyElements = "the document holds more than 131072 elements";
     const char* const tooManyAttributes = "an element of the document has more than 256 attributes";
     const char* const nameTooLong = "the document holds a name longer than 256 characters";
+    const char* const tooManyReferences = "an attribute value of the document holds more than 4096 character references";
 
     static_assert (Limits::maxDepth == 32 && Limits::maxElements == 131072
-                    && Limits::maxAttributesPerElement == 256 && Limits::maxNameBytes == 256,
+                    && Limits::maxAttributesPerElement == 256 && Limits::maxNameBytes == 256
+                    && Limits::maxReferencesPerValue == 4096,
                    "the reasons above name the limits");
 
     /** The ASCII characters the parser takes into a name (it also takes
@@ -223,10 +225,11 @@ namespace
 
         /** A quoted attribute value at p; the parser ends it at the next
             quote of the same kind, which the entity rule keeps it from
-            skipping. */
-        bool skipQuotedValue() noexcept
+            skipping. Counts its character references into references. */
+        bool skipQuotedValue (int& references) noexcept
         {
             const auto quote = *p++;
+            references = 0;
 
             while (p < end)
             {
@@ -240,6 +243,8 @@ namespace
                 {
                     if (! skipEntity())
                         return false;
+
+                    ++references;
                 }
                 else
                 {
@@ -308,8 +313,13 @@ namespace
                 ++p;
                 skipSpaces();
 
-                if (p >= end || (*p != '"' && *p != '\'') || ! skipQuotedValue())
+                int references = 0;
+
+                if (p >= end || (*p != '"' && *p != '\'') || ! skipQuotedValue (references))
                     return malformed;
+
+                if (references > Limits::maxReferencesPerValue)
+                    return tooManyReferences;
 
                 if (++attributes > Limits::maxAttributesPerElement)
                     return tooManyAttributes;

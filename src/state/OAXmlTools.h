@@ -16,13 +16,16 @@ namespace OAXmlTools
         elements of at most ten attributes, and use names of at most twenty
         characters. The element bound lies above what a patch file of the
         largest size read can hold, so that anything loaded from a file can
-        be saved and loaded again. */
+        be saved and loaded again. The parser decodes an attribute value one
+        character reference ("&amp;", "&#65;") at a time, measuring the whole
+        value so far at each one: a value of millions of them takes minutes. */
     struct Limits
     {
         static constexpr int maxDepth = 32;
         static constexpr int maxElements = 1 << 17;
         static constexpr int maxAttributesPerElement = 256;
         static constexpr int maxNameBytes = 256;
+        static constexpr int maxReferencesPerValue = 4096;
     };
 
     /** Empty when the framework's XML parser can take these bytes safely,
