@@ -1,6 +1,6 @@
 #include "PluginProcessor.h"
 
-#include "editor/InterimEditor.h"
+#include "editor/PluginEditor.h"
 #include "state/FactoryBank.h"
 
 namespace
@@ -145,7 +145,7 @@ kvAP::~kvAP()
 //==============================================================================
 juce::AudioProcessorEditor* kvAP::createEditor()
 {
-    return new InterimEditor (*this, keyboardState);
+    return new kvAPE (*this);
 }
 
 bool kvAP::isBusesLayoutSupported (const BusesLayout& layout) const
