@@ -108,6 +108,9 @@ TEST (Editor, LayoutTableAndComponentLists)
     for (auto [component, bounds] : expected)
         EXPECT_EQ (component->getBounds(), bounds) << component->getName() << " " << component->getBounds().toString();
 
+    // The logo is scaled to half its component's width by the first layout.
+    EXPECT_EQ (e.vuLogo.logo.getWidth(), 150);
+
     EXPECT_EQ (e.envComponents.count, 4);
     EXPECT_EQ (e.lfo1Components.count, 6);
     EXPECT_EQ (e.lfo2Components.count, 6);

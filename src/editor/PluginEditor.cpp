@@ -28,6 +28,7 @@ kvAPE::kvAPE (kvAP& owner)
     : juce::AudioProcessorEditor (owner),
       processor (owner)
 {
+    vuLogo.logo = imageResource ("logoLRG_png"); // before the first layout, which scales it to the logo's size
     setSize (2 * metrics.spacing + (10 * metrics.spacing - 1 + 1000), designHeight);
 
     auto& theme = processor.theme;
@@ -98,7 +99,6 @@ kvAPE::kvAPE (kvAP& owner)
     tempoLabel.setFont (OATheme::getCustomFont());
 
     addAndMakeVisible (vuLogo);
-    vuLogo.logo = imageResource ("logoLRG_png");
     vuLogo.colourA = theme.getBg2 (4);
     vuLogo.colourB = theme.getMain (4);
     vuLogo.colourC = theme.getBg (24);
