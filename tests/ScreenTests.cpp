@@ -296,6 +296,33 @@ TEST_F (Screens, LoadByNameFindsBuiltInsAndFilesAnywhereBelowTheFolder)
     EXPECT_TRUE (notices.empty());
 }
 
+TEST_F (Screens, OnlyFilesBelowThePatchFolderLoad)
+{
+    ProcessorRig rig;
+    auto& proc = rig.proc;
+    const auto inside = savePatchWithCutoff (proc, "Inside", 0.2f);
+    const auto outside = home().getChildFile ("Elsewhere/Outside.kvn");
+    ASSERT_TRUE (outside.getParentDirectory().createDirectory());
+    ASSERT_TRUE (inside.copyFileTo (outside));
+    const auto sibling = makerFolder().getChildFile ("Korvane2/Inside.kvn"); // a look-alike folder name
+    ASSERT_TRUE (sibling.getParentDirectory().createDirectory());
+    ASSERT_TRUE (inside.copyFileTo (sibling));
+    proc.apvts.getParameter ("cutoff")->setValueNotifyingHost (0.8f);
+    proc.patchName = "Current";
+
+    for (const auto& file : { outside, sibling, patchFolder(), juce::File() })
+    {
+        SCOPED_TRACE (file.getFullPathName());
+        EXPECT_FALSE (proc.loadPatchFile (file));
+        EXPECT_EQ (proc.patchName, "Current");
+        EXPECT_NEAR (proc.getParamValue ("cutoff"), 0.8f, 1.0e-3f);
+    }
+
+    EXPECT_TRUE (proc.loadPatchFile (inside));
+    EXPECT_EQ (proc.patchName, "Inside");
+    EXPECT_TRUE (notices.empty());
+}
+
 //==============================================================================
 // Save screen
 
