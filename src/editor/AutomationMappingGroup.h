@@ -1,4 +1,3 @@
-// To be completed: the retrigger toggle and its colouring, the target button's message, layout and drawing (members and interface only so far).
 #pragma once
 
 #include "ui/LayoutMetrics.h"
@@ -7,6 +6,8 @@
 #include "ui/SliderGroup.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
+
+#include <atomic>
 
 class kvAP;
 
@@ -25,6 +26,11 @@ public:
     ~AutomationMappingGroup() override;
 
     void buttonClicked (juce::Button* button) override;
+
+    /** Any thread. On the message thread the retrigger button is recoloured
+        at once; from any other (the audio thread, under host automation) the
+        recolour is only marked, and the panel's own timer makes it on the
+        message thread: the caller never waits or locks. */
     void parameterChanged (const juce::String& parameterID, float newValue) override;
     void paint (juce::Graphics& g) override;
     void resized() override;
@@ -41,6 +47,25 @@ public:
     juce::Colour labelColour;
     OAMeter valueMeter, levelMeter;
 
+    /** Colours the retrigger button after the parameter's current value
+        (message thread). */
+    void applyRetrigColour();
+
+    /** How often a recolour marked from another thread is made. */
+    static constexpr int recolourPollHz = 20;
+
 private:
+    /** Polls the mark left by parameterChanged; a member, so it stops with the panel. */
+    struct RecolourTimer : juce::Timer
+    {
+        explicit RecolourTimer (AutomationMappingGroup& g) : group (g) {}
+        void timerCallback() override;
+        AutomationMappingGroup& group;
+    };
+
+    juce::Colour retrigOnColour, retrigOffColour;
+    std::atomic<bool> recolourPending { false };
+    RecolourTimer recolourTimer { *this };
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AutomationMappingGroup)
 };

@@ -1,22 +1,187 @@
-// To be completed: the patch list, loading and load-by-name, layout and drawing (members and interface only so far).
 #include "ScreenLoad.h"
 
 #include "processor/PluginProcessor.h"
+#include "ui/OAActionMsg.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace
+{
+    /** The name a patch file is listed under: its file name without ".kvn". */
+    juce::String listedNameOf (const juce::File& file)
+    {
+        return file.getFileName().replace (".kvn", "");
+    }
+
+    /** The name loadByName matches: the file name before the first ".kvn". */
+    juce::String baseNameOf (const juce::File& file)
+    {
+        return file.getFileName().upToFirstOccurrenceOf (".kvn", false, false);
+    }
+}
 
 ScreenLoad::ScreenLoad (kvAP& owner)
     : processor (&owner)
 {
+    theme.initColours();
+    theme.currentTheme = "standard";
+
+    // "Init[OA]" first, then the other built-in patches by name.
+    std::vector<juce::String> others;
+
+    for (const auto& entry : processor->builtInPatches)
+        if (entry.first != "Init[OA]")
+            others.push_back (entry.first);
+
+    std::sort (others.begin(), others.end(), [] (const juce::String& a, const juce::String& b) { return a.compare (b) < 0; });
+
+    builtInNames.add ("Init[OA]");
+
+    for (const auto& name : others)
+        builtInNames.add (name);
+
+    addAndMakeVisible (closeBtn);
+    closeBtn.addListener (this);
+
+    addAndMakeVisible (viewport);
+    viewport.setScrollBarsShown (true, false);
+    viewport.setViewedComponent (&list, false);
 }
 
-ScreenLoad::~ScreenLoad() = default;
-
-void ScreenLoad::buildPatchList (OAFileIO) {}
-
-bool ScreenLoad::loadByName (juce::String, OAFileIO)
+ScreenLoad::~ScreenLoad()
 {
-    return false;
+    closeBtn.removeListener (this);
+    viewport.setViewedComponent (nullptr, false);
 }
 
-void ScreenLoad::buttonClicked (juce::Button*) {}
-void ScreenLoad::resized() {}
-void ScreenLoad::paint (juce::Graphics&) {}
+void ScreenLoad::buildPatchList (OAFileIO io)
+{
+    patchFiles.clear();
+
+    // Hidden entries are the program's own half-finished work (an interrupted
+    // factory install); links are followed, but never round in a circle.
+    const auto folder = io.productFolder;
+
+    if (folder.isDirectory())
+    {
+        for (const auto& entry : juce::RangedDirectoryIterator (folder, true, "*.kvn",
+                                                                juce::File::findFilesAndDirectories | juce::File::ignoreHiddenFiles,
+                                                                juce::File::FollowSymlinks::noCycles))
+        {
+            if (patchFiles.size() >= maxListedFiles)
+                break;
+
+            patchFiles.add (entry.getFile());
+        }
+    }
+
+    list.removeAllChildren();
+    entryButtons.clear();
+
+    auto addEntry = [this] (const juce::String& text)
+    {
+        auto* button = entryButtons.add (new juce::TextButton (text));
+        button->addListener (this);
+        list.addAndMakeVisible (button);
+    };
+
+    for (const auto& name : builtInNames)
+        addEntry ("__" + name + "__");
+
+    for (const auto& file : patchFiles)
+        addEntry (listedNameOf (file));
+
+    layOutList();
+    repaint();
+}
+
+void ScreenLoad::layOutList()
+{
+    const auto w = getWidth();
+    const auto x = (int) ((float) metrics.spacing - 1.0f + 100.0f);
+    const auto width = w - (int) (2.0f * (float) metrics.spacing - 1.0f + 200.0f);
+    const auto height = 2 * metrics.unit;
+
+    for (int i = 0; i < entryButtons.size(); ++i)
+        entryButtons[i]->setBounds (x, height * i, width, height);
+
+    list.setBounds (0, 0, w, entryButtons.size() * height);
+}
+
+bool ScreenLoad::loadByName (juce::String name, OAFileIO io)
+{
+    buildPatchList (io);
+
+    if (builtInNames.contains (name))
+    {
+        processor->loadDefaultPatch (name);
+        return true;
+    }
+
+    // The patch the editor's reset asks for was saved into the folder itself,
+    // so a file there comes first; otherwise the first one listed.
+    const juce::File* match = nullptr;
+
+    for (const auto& file : patchFiles)
+    {
+        if (baseNameOf (file) != name)
+            continue;
+
+        if (match == nullptr || (file.getParentDirectory() == io.productFolder
+                                  && match->getParentDirectory() != io.productFolder))
+            match = &file;
+    }
+
+    if (match == nullptr)
+        return false;
+
+    return processor->loadPatchFile (*match);
+}
+
+void ScreenLoad::buttonClicked (juce::Button* button)
+{
+    if (button == &closeBtn)
+    {
+        sendActionMessage (OAActionMsg ("loadScreen", "exit", -1).message);
+        return;
+    }
+
+    const auto index = entryButtons.indexOf (static_cast<juce::TextButton*> (button));
+
+    if (index < 0)
+        return;
+
+    sendActionMessage (OAActionMsg ("loadScreen", "loaded_patch", -1).message);
+
+    if (index < builtInNames.size())
+        processor->loadDefaultPatch (builtInNames[index]);
+    else if (const auto fileIndex = index - builtInNames.size(); fileIndex < patchFiles.size())
+        processor->loadPatchFile (patchFiles.getReference (fileIndex)); // the file listed, wherever it lies
+
+    sendActionMessage (OAActionMsg ("loadScreen", "exit", -1).message);
+}
+
+void ScreenLoad::resized()
+{
+    const auto w = getWidth();
+    closeBtn.setBounds (w - metrics.spacing - 100, metrics.spacing - 3, 100, 2 * metrics.unit);
+    viewport.setBounds (0, metrics.gridTop + 16, w, getHeight() - 2 * metrics.gridTop);
+    layOutList();
+}
+
+void ScreenLoad::paint (juce::Graphics& g)
+{
+    const auto w = getWidth();
+    const auto spacing = (float) metrics.spacing;
+
+    g.fillAll (theme.getBg (1));
+    g.setColour (theme.getMain (1));
+    g.drawRect (getLocalBounds(), 1);
+    g.fillRect (0, 0, w, (int) (2.0f * spacing + (0.25f * spacing - 1.0f + 25.0f)));
+
+    g.setColour (theme.getBg2 (1));
+    g.setFont ((float) (2 * metrics.unit));
+    g.drawFittedText ("Load Patch", metrics.spacing, metrics.spacing, w, (int) (1.5f * (float) metrics.unit),
+                      juce::Justification::left, 1);
+}

@@ -1,4 +1,3 @@
-// To be completed: the patch list, loading and load-by-name, layout and drawing (members and interface only so far).
 #pragma once
 
 #include "state/OAFileIO.h"
@@ -17,15 +16,19 @@ class ScreenLoad : public juce::Component,
                    public juce::ActionBroadcaster
 {
 public:
+    /** A patch folder holding more files than this lists only the first ones. */
+    static constexpr int maxListedFiles = 4096;
+
     explicit ScreenLoad (kvAP& processor);
     ~ScreenLoad() override;
 
-    /** Rebuilds the list from the patch folder of io; the editor calls it
-        before showing the screen. */
+    /** Rebuilds the list from the patch folder of io and its subfolders (the
+        factory bank among them); the editor calls it before showing the screen. */
     void buildPatchList (OAFileIO io);
 
     /** Loads the built-in patch or the patch file of that name; false (and
-        nothing loaded) when there is none. */
+        nothing loaded) when there is none. A file directly in the patch
+        folder wins over one of the same name in a subfolder. */
     bool loadByName (juce::String name, OAFileIO io);
 
     void buttonClicked (juce::Button* button) override;
@@ -44,5 +47,7 @@ public:
     juce::Array<juce::File> patchFiles;              // found by the last list build
 
 private:
+    void layOutList();
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ScreenLoad)
 };

@@ -1,4 +1,3 @@
-// To be completed: the target list and its categories, choosing a target, layout and drawing (members and interface only so far).
 #pragma once
 
 #include "ui/LayoutMetrics.h"
@@ -30,6 +29,11 @@ public:
     void paint (juce::Graphics& g) override;
     void resized() override;
 
+    /** The line under the title: the source's name and the display name of
+        its target; "error -> error" while targetKey names no target key. A
+        target the parameter table doesn't know is shown by its id. */
+    juce::String headerText() const;
+
     LayoutMetrics metrics;
     OATheme theme;
     juce::TextButton closeButton { "X" };
@@ -44,5 +48,7 @@ public:
     juce::TextButton* selectedCategory = nullptr;
 
 private:
+    void layOutList();
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ScreenMap)
 };

@@ -1,17 +1,184 @@
-// To be completed: the waveform list and its categories, choosing a waveform, layout and drawing (members and interface only so far).
 #include "ScreenOsc.h"
 
 #include "processor/PluginProcessor.h"
+#include "ui/OAActionMsg.h"
+
+namespace
+{
+    struct Category
+    {
+        const char* text;
+        const char* filter;
+    };
+
+    constexpr Category categories[ScreenOsc::numCategories] = {
+        { "Sines", "sine" }, { "Squares", "square" }, { "Pulse", "pulse" },
+        { "Saw", "saw" },    { "Triangles", "tri" },  { "Misc", "misc" },
+    };
+
+    /** The four mapping keys that hold waveform ids ("synth1_oscType" ...). */
+    bool isWaveformKey (const juce::String& key)
+    {
+        return key.endsWith ("_oscType");
+    }
+}
 
 ScreenOsc::ScreenOsc (kvAP& owner)
     : processor (owner)
 {
+    theme.initColours();
+
+    addAndMakeVisible (closeButton);
+    closeButton.addListener (this);
+
+    for (int p = 0; p < numCategories; ++p)
+    {
+        auto& button = categoryButtons[(size_t) p];
+        button.setButtonText (categories[p].text);
+        addAndMakeVisible (button);
+        button.addListener (this);
+    }
+
+    addAndMakeVisible (viewport);
+    viewport.setViewedComponent (&listContent, false);
+    viewport.setScrollBarsShown (true, false);
+
+    filter = "sine";
+    selectedCategory = &categoryButtons[0];
+    highlightBtn();
+    buildList();
 }
 
-ScreenOsc::~ScreenOsc() = default;
+ScreenOsc::~ScreenOsc()
+{
+    closeButton.removeListener (this);
 
-void ScreenOsc::buildList() {}
-void ScreenOsc::highlightBtn() {}
-void ScreenOsc::buttonClicked (juce::Button*) {}
-void ScreenOsc::paint (juce::Graphics&) {}
-void ScreenOsc::resized() {}
+    for (auto& button : categoryButtons)
+        button.removeListener (this);
+
+    viewport.setViewedComponent (nullptr, false);
+}
+
+void ScreenOsc::buildList()
+{
+    listContent.removeAllChildren();
+    listButtons.clear();
+    listIds.clear();
+
+    for (auto* wave : processor.waveManager.waveforms)
+    {
+        if (filter != "na" && ! wave->getSection().contains (filter))
+            continue;
+
+        auto* button = listButtons.add (new juce::TextButton (wave->getName()));
+        button->addListener (this);
+        listContent.addAndMakeVisible (button);
+        listIds.add (wave->getId());
+    }
+
+    layOutList();
+    repaint();
+}
+
+void ScreenOsc::layOutList()
+{
+    const auto w = getWidth();
+    const auto height = 2 * metrics.unit;
+
+    for (int k = 0; k < listButtons.size(); ++k)
+        listButtons[k]->setBounds (metrics.spacing - 1 + 100, height * k, w - (2 * metrics.spacing - 1 + 200), height);
+
+    listContent.setBounds (0, 0, w, height * listButtons.size());
+}
+
+void ScreenOsc::highlightBtn()
+{
+    for (auto& button : categoryButtons)
+        button.setColour (juce::TextButton::buttonColourId, theme.getBg (3));
+
+    if (selectedCategory != nullptr)
+        selectedCategory->setColour (juce::TextButton::buttonColourId, theme.getBg2 (5));
+}
+
+void ScreenOsc::buttonClicked (juce::Button* button)
+{
+    if (button == &closeButton)
+    {
+        sendActionMessage (OAActionMsg ("oscScreen", "exit", -1).message);
+        return;
+    }
+
+    for (int p = 0; p < numCategories; ++p)
+    {
+        if (button == &categoryButtons[(size_t) p])
+        {
+            selectedCategory = &categoryButtons[(size_t) p];
+            filter = categories[p].filter;
+            buildList();
+            highlightBtn();
+            return;
+        }
+    }
+
+    const auto k = listButtons.indexOf (static_cast<juce::TextButton*> (button));
+
+    if (k >= 0)
+    {
+        // Only a waveform key takes a waveform id; anything else stays as it was.
+        if (isWaveformKey (targetKey))
+            processor.setModMapEntry (targetKey, listIds[k]);
+
+        sendActionMessage (OAActionMsg ("oscScreen", "exit", -1).message);
+        return;
+    }
+
+    highlightBtn();
+}
+
+void ScreenOsc::resized()
+{
+    const auto w = getWidth();
+    const auto spacing = metrics.spacing;
+
+    closeButton.setBounds (w - spacing - 100, spacing - 3, 100, 2 * metrics.unit);
+
+    for (int p = 0; p < numCategories; ++p)
+        categoryButtons[(size_t) p].setBounds (2 * spacing + p * spacing - 1 + 100 * p, (int) (1.5f * (float) metrics.gridTop),
+                                               100, 3 * metrics.unit);
+
+    viewport.setBounds (0, 3 * metrics.gridTop, w, getHeight() - 4 * metrics.gridTop);
+    layOutList();
+}
+
+juce::String ScreenOsc::headerText() const
+{
+    const auto name = processor.modMapNames.find (targetKey);
+
+    if (! isWaveformKey (targetKey) || name == processor.modMapNames.end())
+        return "error -> error";
+
+    return name->second + " -> " + processor.getModMap (targetKey);
+}
+
+void ScreenOsc::paint (juce::Graphics& g)
+{
+    const auto w = getWidth();
+    const auto spacing = (float) metrics.spacing;
+
+    g.fillAll (theme.getBg (1));
+    g.setColour (theme.getMain (1));
+    g.drawRect (getLocalBounds(), 1);
+    g.fillRect (0, 0, w, (int) (2.0f * spacing + 0.25f * spacing - 1.0f + 25.0f));
+
+    g.setFont ((float) (2 * metrics.unit));
+    g.setColour (theme.getBg (2));
+    g.drawFittedText ("Oscillator", metrics.spacing, metrics.spacing, w, (int) (1.5f * (float) metrics.unit),
+                      juce::Justification::left, 1);
+
+    g.setFont ((float) metrics.unit);
+    g.setColour (theme.getLight (1));
+    g.drawFittedText (headerText(), 0, 5 * metrics.spacing, w, metrics.unit, juce::Justification::centred, 1);
+
+    g.setColour (theme.getMain (1));
+    g.fillRect (0, (int) (2.75f * (float) metrics.gridTop), w - 64, 3);
+}

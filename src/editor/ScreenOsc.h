@@ -1,4 +1,3 @@
-// To be completed: the waveform list and its categories, choosing a waveform, layout and drawing (members and interface only so far).
 #pragma once
 
 #include "ui/LayoutMetrics.h"
@@ -30,6 +29,10 @@ public:
     void paint (juce::Graphics& g) override;
     void resized() override;
 
+    /** The line under the title: the target's name and its waveform id, or
+        "error -> error" while targetKey names no waveform key. */
+    juce::String headerText() const;
+
     LayoutMetrics metrics;
     OATheme theme;
     juce::TextButton closeButton { "X" };
@@ -44,5 +47,7 @@ public:
     juce::TextButton* selectedCategory = nullptr;
 
 private:
+    void layOutList();
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ScreenOsc)
 };

@@ -1,4 +1,3 @@
-// To be completed: saving under the typed name, layout and drawing (members and interface only so far).
 #pragma once
 
 #include "ui/LayoutMetrics.h"
@@ -9,7 +8,9 @@
 class kvAP;
 
 /** The overlay that saves the current sound under a typed name; tells the
-    editor "saveScreen.exit.-1" when it closes. */
+    editor "saveScreen.exit.-1" when it closes, and after a save. A name that
+    can't be a patch file in the patch folder is refused with a notice and the
+    screen stays open. */
 class ScreenSave : public juce::Component,
                    public juce::Button::Listener,
                    public juce::ActionBroadcaster
@@ -17,6 +18,10 @@ class ScreenSave : public juce::Component,
 public:
     explicit ScreenSave (kvAP& processor);
     ~ScreenSave() override;
+
+    /** Saves the sound as the typed name + ".kvn"; false (with a notice,
+        nothing written) when the name is refused or the save fails. */
+    bool saveTypedName();
 
     void buttonClicked (juce::Button* button) override;
     void resized() override;

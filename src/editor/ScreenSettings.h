@@ -1,4 +1,3 @@
-// To be completed: editing and saving the preferences, layout and drawing (members and interface only so far).
 #pragma once
 
 #include "ui/LayoutMetrics.h"
@@ -21,8 +20,14 @@ public:
     explicit ScreenSettings (kvAP& processor);
     ~ScreenSettings() override;
 
-    /** Takes the typed patch folder and writes the settings file. */
+    /** Takes the typed patch folder and writes the settings file. A folder
+        that is not a full path ("/..." or "~/...") is refused with a notice:
+        the previous folder stays in use and returns to the text field, and
+        the other settings are saved all the same. */
     void save();
+
+    /** True for the folder texts save() takes: "/...", "~" and "~/...". */
+    static bool isFullPath (const juce::String& folderText);
 
     void buttonClicked (juce::Button* button) override;
     void paint (juce::Graphics& g) override;
@@ -39,5 +44,8 @@ public:
     kvAP& processor;
 
 private:
+    /** A stored on/off value: off when it starts with "f" in any case. */
+    bool storedSwitchValue (const char* key) const;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ScreenSettings)
 };

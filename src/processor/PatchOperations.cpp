@@ -86,19 +86,25 @@ bool kvAP::savePatch (juce::String fileName)
 
 void kvAP::loadPatch (juce::String fileName, bool)
 {
+    loadPatchFile (patchFileIn (fileIO.productFolder, fileName));
+}
+
+bool kvAP::loadPatchFile (const juce::File& file)
+{
     logStateReport ("Load Patch Pre");
 
-    const auto file = patchFileIn (fileIO.productFolder, fileName);
+    // Only files below the patch folder: the patch list finds them there.
+    if (file == juce::File() || ! file.isAChildOf (fileIO.productFolder))
+        return false;
 
-    if (file == juce::File())
-        return;
+    const auto fileName = file.getFileName();
 
     const auto read = OAFileIO::readTextFile (file);
     juce::String problem;
 
     switch (read.status)
     {
-        case OAFileIO::ReadStatus::missing:    return; // nothing to load, nothing to say
+        case OAFileIO::ReadStatus::missing:    return false; // nothing to load, nothing to say
         case OAFileIO::ReadStatus::unreadable: problem = "the file can't be read (maybe you don't have permission to open it)"; break;
         case OAFileIO::ReadStatus::tooLarge:   problem = "the file is far too big to be a patch"; break;
         case OAFileIO::ReadStatus::notText:    problem = "the file is not a text file"; break;
@@ -119,7 +125,7 @@ void kvAP::loadPatch (juce::String fileName, bool)
         Notices::show ("Uhh..",
                        "\"" + fileName + "\" couldn't be loaded: " + problem + ". Your current sound is untouched.",
                        "Bummer...");
-        return;
+        return false;
     }
 
     resetRenderValues();
@@ -138,6 +144,7 @@ void kvAP::loadPatch (juce::String fileName, bool)
     }
 
     updateAllParams();
+    return true;
 }
 
 void kvAP::loadDefaultPatch (juce::String name, bool)

@@ -137,6 +137,11 @@ public:
         write fails. */
     bool savePatch (juce::String fileName);
     void loadPatch (juce::String fileName, bool unused = false);
+    /** Loads a patch file anywhere below the patch folder (the patch list
+        finds them in subfolders too). False when nothing was applied: a
+        file outside the folder or missing (quietly), or one that can't be
+        read or is no patch document (with a notice). */
+    bool loadPatchFile (const juce::File& file);
     void loadDefaultPatch (juce::String name, bool unused = false);
     void randomizePatch();
 
