@@ -120,6 +120,17 @@ TEST_F (Screens, LoadListHasTheBuiltInsFirstThenEveryPatchBelowTheFolder)
         EXPECT_EQ (listed, wanted);
         EXPECT_EQ (screen.patchFiles.size(), expected - 1);
 
+        // The folder's own patches first, then the subfolders' by path.
+        EXPECT_EQ (texts[1], "Mine");
+        juce::StringArray paths;
+        for (int i = 1; i < screen.patchFiles.size(); ++i)
+            paths.add (screen.patchFiles[i].getRelativePathFrom (patchFolder()));
+        auto sorted = paths;
+        sorted.sortNatural();
+        EXPECT_EQ (paths, sorted);
+        EXPECT_TRUE (paths[0].startsWith ("Factory/"));
+        EXPECT_EQ (paths[paths.size() - 1], "Pads/Deeper/Soft Pad.kvn");
+
         for (int i = 0; i < screen.entryButtons.size(); ++i)
             EXPECT_EQ (screen.entryButtons[i]->getBounds(), juce::Rectangle<int> (109, 32 * i, narrowW - 219, 32));
         EXPECT_EQ (screen.list.getBounds(), juce::Rectangle<int> (0, 0, narrowW, 32 * expected));

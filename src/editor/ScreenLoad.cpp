@@ -76,6 +76,25 @@ void ScreenLoad::buildPatchList (OAFileIO io)
         }
     }
 
+    // The search returns files in the file system's own order, which differs
+    // from machine to machine; list the folder's own patches first, then each
+    // subfolder's (the factory bank among them), by name.
+    struct ByFolderThenName
+    {
+        juce::File root;
+
+        int compareElements (const juce::File& a, const juce::File& b) const
+        {
+            const bool aTop = a.getParentDirectory() == root, bTop = b.getParentDirectory() == root;
+            if (aTop != bTop)
+                return aTop ? -1 : 1;
+            return a.getRelativePathFrom (root).compareNatural (b.getRelativePathFrom (root));
+        }
+    };
+
+    ByFolderThenName order { folder };
+    patchFiles.sort (order, true);
+
     list.removeAllChildren();
     entryButtons.clear();
 
