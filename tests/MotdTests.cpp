@@ -1,3 +1,4 @@
+#include "LoopbackServer.h"
 #include "net/OAMotdMessage.h"
 
 #include <gtest/gtest.h>
@@ -74,129 +75,6 @@ TEST (Motd, AMalformedReplyKeepsTheTextsOfAnEarlierOne)
     expectTexts (m, earlier);
 }
 
-//==============================================================================
-namespace
-{
-    /** A one-connection-at-a-time HTTP server on 127.0.0.1 that answers every
-        request with the same reply, or holds the connection without answering.
-        It stops by itself after a few seconds at the latest. */
-    class LoopbackServer
-    {
-    public:
-        LoopbackServer (int status, std::string body, bool answer = true)
-            : replyStatus (status), replyBody (std::move (body)), answers (answer)
-        {
-            listening = listener.createListener (0, "127.0.0.1");
-            thread = std::thread ([this] { serve(); });
-        }
-
-        ~LoopbackServer()
-        {
-            stop = true;
-            thread.join();
-        }
-
-        bool isListening() const { return listening; }
-        int port() const { return listener.getBoundPort(); }
-        juce::URL url (const juce::String& path) const { return juce::URL ("http://127.0.0.1:" + juce::String (port()) + path); }
-
-        juce::String firstRequestLine() const
-        {
-            const juce::ScopedLock sl (lock);
-            return requestLine;
-        }
-
-        std::atomic<bool> holding { false };
-
-    private:
-        void serve()
-        {
-            const auto giveUpAt = juce::Time::getMillisecondCounter() + 8000;
-
-            while (listening && ! stop && juce::Time::getMillisecondCounter() < giveUpAt)
-            {
-                if (listener.waitUntilReady (true, 50) != 1)
-                    continue;
-
-                std::unique_ptr<juce::StreamingSocket> client (listener.waitForNextConnection());
-
-                if (client == nullptr)
-                    continue;
-
-                const auto request = readRequest (*client, giveUpAt);
-
-                {
-                    const juce::ScopedLock sl (lock);
-                    if (requestLine.isEmpty())
-                        requestLine = request.upToFirstOccurrenceOf ("\r\n", false, false);
-                }
-
-                if (! answers)
-                {
-                    // Accept, read the request and then say nothing until told to stop.
-                    holding = true;
-                    while (! stop && juce::Time::getMillisecondCounter() < giveUpAt)
-                        juce::Thread::sleep (10);
-                    holding = false;
-                    continue;
-                }
-
-                const auto& bodyBytes = replyBody; // sent byte for byte
-                const auto reply = "HTTP/1.1 " + juce::String (replyStatus) + " Reply\r\n"
-                                   "Content-Type: text/plain\r\n"
-                                   "Content-Length: " + juce::String ((int) bodyBytes.size()) + "\r\n"
-                                   "Connection: close\r\n\r\n";
-                client->write (reply.toRawUTF8(), (int) reply.getNumBytesAsUTF8());
-                client->write (bodyBytes.data(), (int) bodyBytes.size());
-            }
-
-            listener.close();
-        }
-
-        static juce::String readRequest (juce::StreamingSocket& client, juce::uint32 giveUpAt)
-        {
-            juce::MemoryBlock received;
-            char chunk[1024];
-
-            while (juce::Time::getMillisecondCounter() < giveUpAt)
-            {
-                if (client.waitUntilReady (true, 50) != 1)
-                    continue;
-
-                const auto n = client.read (chunk, (int) sizeof (chunk), false);
-
-                if (n <= 0)
-                    break;
-
-                received.append (chunk, (size_t) n);
-
-                if (received.toString().contains ("\r\n\r\n"))
-                    break;
-            }
-
-            return received.toString();
-        }
-
-        const int replyStatus;
-        const std::string replyBody;
-        const bool answers;
-
-        juce::StreamingSocket listener;
-        bool listening = false;
-        std::atomic<bool> stop { false };
-        juce::CriticalSection lock;
-        juce::String requestLine;
-        std::thread thread;
-    };
-
-    /** Connections to the test server must not go through a proxy from the environment. */
-    void keepLoopbackDirect()
-    {
-        setenv ("no_proxy", "127.0.0.1", 1);
-        setenv ("NO_PROXY", "127.0.0.1", 1);
-    }
-}
-
 // The body is read as the framework reads a stream as text, but UTF-8 that
 // is not well-formed is refused before it becomes a string.
 TEST (Motd, BodiesAreDecodedAsTextOrRefused)
@@ -267,7 +145,7 @@ TEST (MotdFetch, NoServerKeepsTheBuiltInTexts)
 TEST (MotdFetch, ASilentServerIsGivenUpOn)
 {
     keepLoopbackDirect();
-    LoopbackServer server (200, "a|b|c|d", false);
+    LoopbackServer server (200, "a|b|c|d", LoopbackServer::Mode::silent);
     ASSERT_TRUE (server.isListening());
 
     OAMotdMessage m;
@@ -275,4 +153,80 @@ TEST (MotdFetch, ASilentServerIsGivenUpOn)
 
     EXPECT_TRUE (server.holding) << "the request ended only because the server let go";
     expectTexts (m, builtIn);
+}
+
+// The request is bounded as a whole: a server that keeps sending, slowly but
+// never stalling, is cut off at the bound, not when it stops by itself
+// (after 8 s), and its partial reply is not taken.
+TEST (MotdFetch, ATricklingServerIsCutOffWithinTheBound)
+{
+    keepLoopbackDirect();
+
+    for (auto mode : { LoopbackServer::Mode::trickleHeaders, LoopbackServer::Mode::trickleBody })
+    {
+        SCOPED_TRACE (mode == LoopbackServer::Mode::trickleHeaders ? "headers" : "body");
+        LoopbackServer server (200, {}, mode);
+        ASSERT_TRUE (server.isListening());
+
+        OAMotdMessage m;
+        const auto start = juce::Time::getMillisecondCounterHiRes();
+        m.request (server.url ("/korvane.txt"));
+        const auto elapsed = juce::Time::getMillisecondCounterHiRes() - start;
+
+        EXPECT_TRUE (server.holding) << "the request ended only because the server stopped";
+        EXPECT_LT (elapsed, OAMotdMessage::totalTimeoutMs + 1500.0);
+        expectTexts (m, builtIn);
+    }
+
+    // The worker threads given up on end by themselves.
+    EXPECT_TRUE (OAMotdMessage::waitForAbandonedFetches (5000));
+}
+
+TEST (MotdFetch, BodiesLongerThanTheCapAreRefused)
+{
+    keepLoopbackDirect();
+
+    const auto bodyOfSize = [] (size_t size)
+    {
+        std::string body ("h|b|u|");
+        body += std::string (size - body.size(), 't');
+        return body;
+    };
+
+    struct Case { size_t size; bool taken; };
+    const Case cases[] { { OAMotdMessage::maxBodyBytes, true },
+                         { OAMotdMessage::maxBodyBytes + 1, false },
+                         { 1000000, false } };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE ((int) c.size);
+        LoopbackServer server (200, bodyOfSize (c.size));
+        ASSERT_TRUE (server.isListening());
+
+        OAMotdMessage m;
+        m.request (server.url ("/korvane.txt"));
+
+        if (c.taken)
+        {
+            EXPECT_EQ (m.headline, "h");
+            EXPECT_EQ (m.tag.length(), (int) c.size - 6);
+        }
+        else
+        {
+            expectTexts (m, builtIn);
+        }
+    }
+}
+
+TEST (MotdFetch, FetchGivesTheStatusAndBodyOfAnyReply)
+{
+    keepLoopbackDirect();
+    LoopbackServer server (404, "not here");
+    ASSERT_TRUE (server.isListening());
+
+    const auto reply = OAMotdMessage::fetch (server.url ("/korvane.txt"), OAMotdMessage::totalTimeoutMs, OAMotdMessage::maxBodyBytes);
+    ASSERT_TRUE (reply.has_value());
+    EXPECT_EQ (reply->statusCode, 404);
+    EXPECT_EQ (reply->body.toString(), "not here");
 }

@@ -9,6 +9,13 @@ namespace juce
     bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
 }
 
+/** Lets X errors pass as the standalone app does (the framework installs
+    its handlers only there); a test process otherwise keeps Xlib's default
+    handler, which ends the process at the first one, and windows on a
+    display without a window manager raise some. Call before putting a
+    component on the desktop. */
+void ignoreXErrorsLikeTheStandalone();
+
 /** Delivers pending messages (action messages, async updates, clicks) until
     the condition holds; false when it still does not after maxWaitMs. */
 template <typename Condition>

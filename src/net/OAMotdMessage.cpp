@@ -2,6 +2,12 @@
 
 #include "state/OAStringTools.h"
 
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
 bool OAMotdMessage::applyResponse (int statusCode, const juce::String& body)
 {
     if (statusCode != 200)
@@ -21,24 +27,136 @@ bool OAMotdMessage::applyResponse (int statusCode, const juce::String& body)
 
 void OAMotdMessage::request (const juce::URL& url)
 {
-    juce::StringPairArray responseHeaders;
-    int statusCode = 0;
+    if (const auto reply = fetch (url, totalTimeoutMs, maxBodyBytes))
+        if (const auto text = decodeBody (reply->body.getData(), reply->body.getSize()))
+            applyResponse (reply->statusCode, *text);
+}
 
-    const auto options = juce::URL::InputStreamOptions (juce::URL::ParameterHandling::inAddress)
-                             .withConnectionTimeoutMs (connectionTimeoutMs)
-                             .withResponseHeaders (&responseHeaders)
-                             .withStatusCode (&statusCode);
+namespace
+{
+    std::atomic<int> fetchesRunning { 0 };
 
-    const auto stream = url.createInputStream (options);
+    /** What a fetch's worker and its waiting caller share; the worker keeps
+        it alive after the caller has given up. */
+    struct FetchState
+    {
+        FetchState (const juce::URL& u, size_t cap) : url (u), maxBytes (cap) {}
 
-    if (stream == nullptr)
-        return;
+        const juce::URL url;
+        const size_t maxBytes;
+        juce::WaitableEvent done;
 
-    juce::MemoryBlock body;
-    stream->readIntoMemoryBlock (body);
+        std::mutex lock; // guards everything below
+        juce::WebInputStream* stream = nullptr;
+        bool abandoned = false;
+        std::optional<OAMotdMessage::Reply> reply;
+    };
 
-    if (const auto text = decodeBody (body.getData(), body.getSize()))
-        applyResponse (statusCode, *text);
+    void runFetch (FetchState& state)
+    {
+        auto stream = std::make_unique<juce::WebInputStream> (state.url, false);
+        stream->withConnectionTimeout (OAMotdMessage::connectionTimeoutMs);
+
+        {
+            const std::lock_guard<std::mutex> sl (state.lock);
+
+            if (state.abandoned)
+                return;
+
+            state.stream = stream.get();
+        }
+
+        std::optional<OAMotdMessage::Reply> reply;
+
+        if (stream->connect (nullptr))
+        {
+            OAMotdMessage::Reply r;
+            r.statusCode = stream->getStatusCode();
+            bool tooLong = false;
+            char chunk[256];
+
+            for (;;)
+            {
+                const auto n = stream->read (chunk, (int) sizeof (chunk));
+
+                if (n <= 0)
+                    break;
+
+                if (r.body.getSize() + (size_t) n > state.maxBytes)
+                {
+                    tooLong = true;
+                    break;
+                }
+
+                r.body.append (chunk, (size_t) n);
+
+                const std::lock_guard<std::mutex> sl (state.lock);
+                if (state.abandoned)
+                    break;
+            }
+
+            // A transfer cut short (by the server, a stall or a cancel) is no reply.
+            if (! tooLong && r.statusCode > 0 && ! stream->isError())
+                reply = std::move (r);
+        }
+
+        const std::lock_guard<std::mutex> sl (state.lock);
+        state.stream = nullptr; // the caller no longer reaches it
+        state.reply = std::move (reply);
+    }
+}
+
+std::optional<OAMotdMessage::Reply> OAMotdMessage::fetch (const juce::URL& url, int timeoutMs, size_t maxBytes)
+{
+    auto state = std::make_shared<FetchState> (url, maxBytes);
+
+    try
+    {
+        ++fetchesRunning;
+        std::thread ([state]
+        {
+            runFetch (*state);
+            state->done.signal();
+            --fetchesRunning;
+        }).detach();
+    }
+    catch (const std::system_error&)
+    {
+        --fetchesRunning;
+        return std::nullopt; // no thread to be had: no message
+    }
+
+    const auto finished = state->done.wait ((double) juce::jmax (0, timeoutMs));
+
+    const std::lock_guard<std::mutex> sl (state->lock);
+
+    if (! finished)
+    {
+        // Late: stop the transfer and leave the worker to end by itself.
+        state->abandoned = true;
+
+        if (state->stream != nullptr)
+            state->stream->cancel();
+
+        return std::nullopt;
+    }
+
+    return std::move (state->reply);
+}
+
+bool OAMotdMessage::waitForAbandonedFetches (int maxWaitMs)
+{
+    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) juce::jmax (0, maxWaitMs);
+
+    while (fetchesRunning.load() > 0)
+    {
+        if (juce::Time::getMillisecondCounter() > end)
+            return false;
+
+        juce::Thread::sleep (5);
+    }
+
+    return true;
 }
 
 std::optional<juce::String> OAMotdMessage::decodeBody (const void* data, size_t numBytes)

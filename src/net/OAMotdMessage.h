@@ -15,6 +15,10 @@ public:
     juce::String tag { "unset" };
 
     static constexpr int connectionTimeoutMs = 1000;
+    /** The whole request (connection, headers and body) ends within this. */
+    static constexpr int totalTimeoutMs = 2000;
+    /** A longer body is refused. */
+    static constexpr size_t maxBodyBytes = 4096;
 
     /** Takes a reply: only status 200 with a body of exactly four "|"-separated
         fields (headline|text|link|tag, taken as they are, nothing trimmed)
@@ -27,7 +31,24 @@ public:
         safely. */
     static std::optional<juce::String> decodeBody (const void* data, size_t numBytes);
 
-    /** Fetches url and applies the reply. Blocks for up to the connection
-        timeout plus the transfer; a failed fetch leaves the texts alone. */
+    /** Fetches url and applies the reply. Blocks for at most totalTimeoutMs
+        (and a little for the thread to start); a failed, late or oversize
+        fetch leaves the texts alone. */
     void request (const juce::URL& url);
+
+    struct Reply
+    {
+        int statusCode = 0;
+        juce::MemoryBlock body;
+    };
+
+    /** A GET of url (parameters in the address) on a worker thread, waited
+        for at most timeoutMs. Nothing when there was no reply in time, no
+        connection or a body longer than maxBytes. A fetch given up on is
+        cancelled and its thread ends by itself soon after. */
+    static std::optional<Reply> fetch (const juce::URL& url, int timeoutMs, size_t maxBytes);
+
+    /** Waits until the threads of fetches given up on have ended; false
+        when some still run after maxWaitMs. For orderly shut-downs (tests). */
+    static bool waitForAbandonedFetches (int maxWaitMs);
 };

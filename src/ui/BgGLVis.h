@@ -1,4 +1,3 @@
-// To be completed: the shader, its uniforms and the full-screen geometry (members and interface only so far).
 #pragma once
 
 #include <juce_opengl/juce_opengl.h>
@@ -10,7 +9,13 @@
     output levels. It carries the OpenGL context, which the editor attaches
     to itself (and detaches when the background is switched off); the
     component itself is never shown. The renderer callbacks run on the
-    framework's OpenGL thread. */
+    framework's OpenGL thread.
+
+    The shaders are written for GLSL 4.60. Where the context offers less
+    (Mesa's software renderer, older drivers: 4.50) the same source is
+    built again with the highest version line the context supports, down to
+    4.10, which the layout qualifiers need. Without any, only the clear
+    colour shows. */
 class BgGLVis : public juce::Component,
                 public juce::OpenGLRenderer
 {
@@ -21,6 +26,19 @@ public:
     void newOpenGLContextCreated() override;
     void renderOpenGL() override;
     void openGLContextClosing() override;
+
+    static constexpr int preferredVersion = 460;
+    static constexpr int oldestVersion = 410;
+
+    /** The shader sources with the given "#version" line. */
+    static juce::String vertexShaderSource (int version);
+    static juce::String fragmentShaderSource (int version);
+
+    /** The version lines to build with, in order: 460 first, then each GLSL
+        version from 450 down to 410 that the context's language version
+        (as glGetString reports it, e.g. 4.5) covers; all of them when the
+        context reports none. */
+    static juce::Array<int> versionsToTry (double languageVersion);
 
     std::unique_ptr<juce::OpenGLShaderProgram> shader;
     juce::uint32 programId = 0;
@@ -45,6 +63,12 @@ public:
     // The output levels, written by the editor's timer, read by every frame.
     std::atomic<float> sampleL { 0.0f }, sampleR { 0.0f }, sampleAvg { 0.0f };
 
+    /** The version line the current shader was built with; 0 while there
+        is none (no context, or no version compiled). */
+    std::atomic<int> shaderVersion { 0 };
+
 private:
+    bool buildShader (int version);
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (BgGLVis)
 };

@@ -1,4 +1,3 @@
-// To be completed: popping frames, the spectra, drawing and locking (members and interface only so far).
 #pragma once
 
 #include "processor/ScopeFifo.h"
@@ -21,14 +20,28 @@ class OAScopeComponent : public juce::Component,
 public:
     static constexpr int fftOrder = 9;
     static constexpr int fftSize = 1 << fftOrder; // one frame, ScopeFifo::frameSize
+    static constexpr int timerHz = 12;
 
+    static_assert (fftSize == ScopeFifo::frameSize, "one transform per frame");
+
+    /** Reads the processor's two scope queues (left, right). */
     explicit OAScopeComponent (kvAP& processor);
+    /** Reads the given queues; the component is their only reader. */
+    OAScopeComponent (ScopeFifo& left, ScopeFifo& right);
     ~OAScopeComponent() override;
 
+    /** Takes the next frame of each channel (unless locked), computes its
+        spectrum and repaints when something new was taken. */
     void timerCallback() override;
     void paint (juce::Graphics& g) override;
+    /** Locks or unlocks the picture. */
     void mouseDown (const juce::MouseEvent& event) override;
     void resized() override;
+
+    /** The spectrum of samples in spectrum's first half, as display heights
+        0..1 in all of its entries (0 dB at full-scale sine amplitude 1
+        after the window is 1). */
+    void computeSpectrum (const std::array<SampleType, fftSize>& samples, std::array<SampleType, 2 * fftSize>& spectrum);
 
     juce::Colour backgroundColour { juce::Colours::black };
     juce::Colour traceColourL { juce::Colours::orange };
@@ -44,6 +57,11 @@ public:
     bool locked = false;
 
 private:
+    static bool popFrame (ScopeFifo& fifo, std::array<SampleType, fftSize>& dest) noexcept;
+
+    // Set on unlocking: the next tick repaints even when no frame waits.
+    bool repaintOwed = false;
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (OAScopeComponent)
 };
 
