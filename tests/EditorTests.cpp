@@ -1,4 +1,5 @@
 #include "AudioAnalysis.h"
+#include "LoopbackServer.h"
 #include "UiTestSupport.h"
 #include "diagnostics/Notices.h"
 #include "editor/PluginEditor.h"
@@ -25,15 +26,26 @@ namespace
     /** A prepared processor and its editor, as a host opens it. */
     struct EditorRig
     {
-        EditorRig()
+        /** The message of the day comes from baseUrl (by default a port
+            where nothing listens, so the fetch fails at once). */
+        explicit EditorRig (const juce::String& baseUrl = "http://127.0.0.1:1/",
+                            std::map<juce::String, juce::String> settings = {})
         {
+            keepLoopbackDirect();
+            OAMotdScreen::setBaseUrl (baseUrl);
             proc.settings.values["startupMsg"] = "false"; // the one-time message has its own test
+            for (auto& [key, value] : settings)
+                proc.settings.values[key] = value;
             proc.setRateAndBufferSizeDetails (48000.0, 512);
             proc.prepareToPlay (48000.0, 512);
             editor = std::make_unique<kvAPE> (proc);
         }
 
-        ~EditorRig() { editor.reset(); }
+        ~EditorRig()
+        {
+            editor.reset();
+            OAMotdScreen::setBaseUrl (OAMotdScreen::defaultBaseUrl);
+        }
 
         void setParam (const juce::String& id, float value)
         {
@@ -578,4 +590,74 @@ TEST (Editor, OpensAndClosesRepeatedlyWhileNotesSound)
 
     EXPECT_GT (buffer.getMagnitude (0, buffer.getNumSamples()), 0.0f);
     other.editorBeingDeleted (otherEditor.get());
+}
+
+TEST (Editor, StartScreenFollowsTheMessageOfTheDay)
+{
+    LoopbackServer server (200, "Welcome|New patches|https://example.invalid/n|t42");
+    ASSERT_TRUE (server.isListening());
+
+    struct Case { const char* what; bool reachable; const char* updates; const char* storedTag; const char* screen; const char* headline; };
+    const Case cases[] {
+        { "new message, updates on", true, "true", "x", "motd", "Welcome" },
+        { "new message, updates off", true, "false", "x", "main", "Welcome" },
+        { "message already dismissed", true, "true", "t42", "main", "Welcome" },
+        { "server unreachable, updates on", false, "true", "x", "motd", "motd" },
+        { "server unreachable, updates off", false, "false", "x", "main", "motd" },
+        { "server unreachable after its notice was dismissed", false, "true", "unset", "main", "motd" },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        EditorRig rig (c.reachable ? server.baseUrl() : juce::String ("http://127.0.0.1:1/"),
+                       { { "updates", c.updates }, { "motdTag", c.storedTag } });
+        auto& e = *rig.editor;
+        EXPECT_EQ (e.currentScreen, c.screen);
+        EXPECT_EQ (e.motdScreen.isVisible(), juce::String (c.screen) == "motd");
+        EXPECT_EQ (e.motdScreen.headline, c.headline);
+        if (! c.reachable)
+            EXPECT_EQ (e.motdScreen.bodyText, "Can't reach OrbelAudio Servers...");
+    }
+
+    // Dismissing stores the message's tag and writes the settings file.
+    EditorRig rig (server.baseUrl(), { { "updates", "true" }, { "motdTag", "x" } });
+    ASSERT_EQ (rig.editor->currentScreen, "motd");
+    rig.editor->motdScreen.okButton.triggerClick();
+    ASSERT_TRUE (runMessagesUntil ([&] { return rig.editor->currentScreen == "main"; }));
+    EXPECT_EQ (rig.proc.settings.values["motdTag"], "t42");
+    auto stored = rig.proc.settings;
+    stored.values["motdTag"] = "other";
+    stored.load (rig.proc.fileIO);
+    EXPECT_EQ (stored.values["motdTag"], "t42");
+}
+
+TEST (Editor, TimerDrivesTheReadOutAndTheScanLines)
+{
+    EditorRig rig;
+    auto& e = *rig.editor;
+
+    e.timerCallback();
+    EXPECT_EQ (e.timecodeLabel.getText(), "[" + juce::SystemStats::getJUCEVersion() + "]   120.00 bpm, 4/4  -  00:00:00.000  -  1|1|000");
+    EXPECT_EQ (e.tempoLabel.getText(), "120.00 4/4");
+    EXPECT_EQ (kvAPE::timeToTimecodeString (3723.4567), "01:02:03.457");
+    EXPECT_EQ (kvAPE::quarterNotePositionToBarsBeatsString (5.5, 4, 4), "2|2|480");
+
+    {
+        const juce::SpinLock::ScopedLockType lock (rig.proc.positionLock);
+        rig.proc.lastPosInfo.isPlaying = true;
+        rig.proc.lastPosInfo.ppqPosition = 7.0;
+        rig.proc.lastPosInfo.timeSigNumerator = 3;
+    }
+    e.timerCallback();
+    EXPECT_TRUE (e.timecodeLabel.getText().endsWith ("3|2|000  (playing)")) << e.timecodeLabel.getText();
+
+    // The shade's offset moves every eighth tick only.
+    for (int tick = 3; tick <= 15; ++tick)
+        e.timerCallback();
+    EXPECT_EQ (e.shade.tick, 15);
+    EXPECT_EQ (e.shade.offset, 1);
+    e.timerCallback();
+    EXPECT_EQ (e.shade.offset, 2);
+    EXPECT_EQ (e.scopeScan.offset, 2);
 }

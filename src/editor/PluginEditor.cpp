@@ -1,5 +1,7 @@
 #include "PluginEditor.h"
 
+#include "TransportText.h"
+
 #include "diagnostics/Notices.h"
 #include "state/Version.h"
 
@@ -738,62 +740,18 @@ void kvAPE::timerCallback()
 
 void kvAPE::updateTimecodeDisplay (juce::AudioPlayHead::CurrentPositionInfo info)
 {
-    const auto signature = juce::String (info.timeSigNumerator) + "/" + juce::String (info.timeSigDenominator);
-    auto text = "[" + juce::SystemStats::getJUCEVersion() + "]   " + juce::String (info.bpm, 2) + " bpm, " + signature
-              + "  -  " + timeToTimecodeString (info.timeInSeconds)
-              + "  -  " + quarterNotePositionToBarsBeatsString (info.ppqPosition, info.timeSigNumerator, info.timeSigDenominator);
-
-    if (info.isRecording)
-        text << "  (recording)";
-    else if (info.isPlaying)
-        text << "  (playing)";
-
-    timecodeLabel.setText (text, juce::dontSendNotification);
-    tempoLabel.setText (juce::String (info.bpm, 2) + " " + signature, juce::dontSendNotification);
+    timecodeLabel.setText (TransportText::timecodeLabelText (info), juce::dontSendNotification);
+    tempoLabel.setText (TransportText::tempoLabelText (info), juce::dontSendNotification);
 }
 
 juce::String kvAPE::timeToTimecodeString (double seconds)
 {
-    // A host may report anything; keep the arithmetic inside int.
-    if (! std::isfinite (seconds))
-        seconds = 0.0;
-    seconds = juce::jlimit (-2.0e6, 2.0e6, seconds);
-
-    const int ms = juce::roundToInt (seconds * 1000.0);
-    const int a = std::abs (ms);
-    return juce::String::formatted ("%02d:%02d:%02d.%03d", ms / 3600000, (a / 60000) % 60, (a / 1000) % 60, a % 1000);
+    return TransportText::timeToTimecodeString (seconds);
 }
 
 juce::String kvAPE::quarterNotePositionToBarsBeatsString (double quarterNotes, int numerator, int denominator)
 {
-    if (numerator <= 0 || denominator <= 0)
-        return "1|1|000";
-
-    if (! std::isfinite (quarterNotes))
-        quarterNotes = 0.0;
-    quarterNotes = juce::jlimit (-1.0e8, 1.0e8, quarterNotes);
-
-    // A bar shorter than a quarter note (1/8, 3/16 ...) is counted in
-    // quarter notes of its own length rather than as zero quarters.
-    const double perBar = (double) numerator * 4.0 / (double) denominator;
-    const int wholePerBar = numerator * 4 / denominator;
-
-    double beats;
-    int bar;
-    if (wholePerBar > 0)
-    {
-        beats = (std::fmod (quarterNotes, (double) wholePerBar) / (double) wholePerBar) * numerator;
-        bar = (int) quarterNotes / wholePerBar + 1;
-    }
-    else
-    {
-        beats = (std::fmod (quarterNotes, perBar) / perBar) * numerator;
-        bar = (int) (quarterNotes / perBar) + 1;
-    }
-
-    const int beat = (int) beats + 1;
-    const int ticks = (int) (std::fmod (beats, 1.0) * 960.0 + 0.5);
-    return juce::String::formatted ("%d|%d|%03d", bar, beat, ticks);
+    return TransportText::quarterNotePositionToBarsBeatsString (quarterNotes, numerator, denominator);
 }
 
 void kvAPE::updateMeterValues()
