@@ -661,3 +661,51 @@ TEST (Editor, TimerDrivesTheReadOutAndTheScanLines)
     EXPECT_EQ (e.shade.offset, 2);
     EXPECT_EQ (e.scopeScan.offset, 2);
 }
+
+TEST (Editor, ZoomScalesTheWholeDesignAndSurvivesARestart)
+{
+    const auto scaleOf = [] (const juce::Component& c) { return c.getTransform().mat00; };
+
+    {
+        EditorRig rig;
+        EXPECT_EQ (rig.editor->getZoom(), 100); // nothing stored yet
+        EXPECT_FLOAT_EQ (scaleOf (*rig.editor), 1.0f);
+
+        rig.editor->setZoom (150, true);
+        EXPECT_FLOAT_EQ (scaleOf (*rig.editor), 1.5f);
+        // The layout stays in design coordinates.
+        EXPECT_EQ (rig.editor->getWidth(), 1119);
+        EXPECT_EQ (rig.editor->initPatchBtn.getBounds(), juce::Rectangle<int> (759, 10, 50, 32));
+        EXPECT_NEAR (rig.editor->getBoundsInParent().getWidth(), 1119 * 1.5, 1.0);
+
+        for (int notAStep : { 0, 99, 300, -150 })
+        {
+            rig.editor->setZoom (notAStep, true);
+            EXPECT_EQ (rig.editor->getZoom(), 150) << notAStep;
+        }
+
+        // A host's display scale comes on top of the zoom; nonsense from a host counts as 1.
+        rig.editor->setScaleFactor (2.0f);
+        EXPECT_FLOAT_EQ (scaleOf (*rig.editor), 3.0f);
+        rig.editor->setScaleFactor (std::numeric_limits<float>::quiet_NaN());
+        EXPECT_FLOAT_EQ (scaleOf (*rig.editor), 1.5f);
+    }
+
+    // The next editor (a restart) opens at the chosen zoom.
+    {
+        EditorRig rig;
+        EXPECT_EQ (rig.editor->getZoom(), 150);
+        EXPECT_FLOAT_EQ (scaleOf (*rig.editor), 1.5f);
+    }
+
+    // A stored value that is no step of the menu gives 100 %.
+    const auto file = kvAPE::zoomFile (kvAP().fileIO);
+    for (auto* text : { "", "abc", "0", "1e9", "150x", "-75", "nan", "99999999999999999999" })
+    {
+        ASSERT_TRUE (file.replaceWithText (text));
+        EXPECT_EQ (kvAPE::readStoredZoom (kvAP().fileIO), 100) << text;
+    }
+    ASSERT_TRUE (file.replaceWithText ("75\n"));
+    EXPECT_EQ (kvAPE::readStoredZoom (kvAP().fileIO), 75);
+    file.deleteFile();
+}

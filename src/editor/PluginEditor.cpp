@@ -233,6 +233,7 @@ kvAPE::kvAPE (kvAP& owner)
     updateLockVol();
     updateOscTypes (false);
     setThemeTweaks();
+    setZoom (readStoredZoom (processor.fileIO), false);
 }
 
 kvAPE::~kvAPE()
@@ -672,9 +673,74 @@ void kvAPE::valueChanged (juce::Value&)
     }
 }
 
-void kvAPE::mouseDown (const juce::MouseEvent&)
+void kvAPE::mouseDown (const juce::MouseEvent& event)
 {
     keyboard.grabKeyboardFocus();
+
+    if (event.mods.isPopupMenu())
+        showZoomMenu();
+}
+
+//==============================================================================
+// Zoom
+
+juce::File kvAPE::zoomFile (const OAFileIO& io)
+{
+    return io.makerFolder.getChildFile ("Korvane.zoom");
+}
+
+int kvAPE::readStoredZoom (const OAFileIO& io)
+{
+    const auto file = zoomFile (io);
+    if (! file.existsAsFile() || file.getSize() > 16)
+        return 100;
+
+    const auto text = file.loadFileAsString().trim();
+    const int percent = text.getIntValue();
+    const bool isStep = std::find (zoomSteps.begin(), zoomSteps.end(), percent) != zoomSteps.end();
+    return isStep && text == juce::String (percent) ? percent : 100;
+}
+
+void kvAPE::setZoom (int percent, bool remember)
+{
+    if (std::find (zoomSteps.begin(), zoomSteps.end(), percent) == zoomSteps.end())
+        return;
+
+    zoomPercent = percent;
+    applyScale();
+
+    if (remember)
+    {
+        const auto file = zoomFile (processor.fileIO);
+        if (! file.getParentDirectory().createDirectory() || ! OAFileIO::writeTextFileAtomically (file, juce::String (percent)))
+            Notices::show ("Bummer...", "Couldn't remember the zoom in " + file.getFullPathName(), "ok");
+    }
+}
+
+void kvAPE::setScaleFactor (float newScale)
+{
+    // Hosts report their display scale here; keep what is usable.
+    hostScale = std::isfinite (newScale) && newScale > 0.1f && newScale < 10.0f ? newScale : 1.0f;
+    applyScale();
+}
+
+void kvAPE::applyScale()
+{
+    juce::AudioProcessorEditor::setScaleFactor (hostScale * (float) zoomPercent / 100.0f);
+}
+
+void kvAPE::showZoomMenu()
+{
+    juce::PopupMenu menu;
+    menu.addSectionHeader ("zoom");
+    for (auto percent : zoomSteps)
+        menu.addItem (percent, juce::String (percent) + " %", true, percent == zoomPercent);
+
+    menu.showMenuAsync (juce::PopupMenu::Options().withTargetComponent (this).withMousePosition(),
+                        [safe = juce::Component::SafePointer<kvAPE> (this)] (int chosen) {
+                            if (safe != nullptr && chosen > 0)
+                                safe->setZoom (chosen, true);
+                        });
 }
 
 void kvAPE::hostMIDIControllerIsAvailable (bool controllerIsAvailable)

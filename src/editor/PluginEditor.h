@@ -95,6 +95,20 @@ public:
 
     void setThemeTweaks();
 
+    // Zoom: the whole editor scaled as one, its layout in design coordinates.
+    static constexpr std::array<int, 5> zoomSteps { 75, 100, 125, 150, 200 };
+    /** Scales the editor to percent (one of zoomSteps; anything else is
+        ignored) and, when remember is set, keeps the choice for later runs. */
+    void setZoom (int percent, bool remember);
+    int getZoom() const noexcept { return zoomPercent; }
+    /** The host's scale (plug-ins); the editor's zoom applies on top of it. */
+    void setScaleFactor (float newScale) override;
+    /** Where the chosen zoom is kept: one number in the maker folder. */
+    static juce::File zoomFile (const OAFileIO& io);
+    /** The stored zoom, or 100 when none is stored or what is stored is not a step. */
+    static int readStoredZoom (const OAFileIO& io);
+    void showZoomMenu();
+
     /** The two link targets of the header. */
     static constexpr const char* communityUrl = "https://discord.com/invite/orbelaudio";
     static constexpr const char* makerUrl = "https://orbelaudio.github.io";
@@ -226,7 +240,9 @@ private:
     void showStartupMessage();
     std::array<SliderGroup*, 30> numberModeGroups();
 
-    bool startupMessageShown = false;
+    int zoomPercent = 100;
+    float hostScale = 1.0f;
+    void applyScale();
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (kvAPE)
 };
