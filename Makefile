@@ -69,6 +69,11 @@ render: configure
 # loads every factory patch, plays its category's phrase, measures it and writes
 # docs/gallery (balance table, pictures, waveform sheet) and the audio into
 # $(BUILD_DIR)/gallery. Both run with a home folder of their own in the build folder.
+.PHONY: bench-editor
+# The editor's CPU cost in the running standalone app (bench/RESULTS.md).
+bench-editor: build
+	@bash bench/editor_cost.sh "$(ARTEFACTS)/Standalone/Korvane" $(or $(SECONDS_PER_CASE),20)
+
 .PHONY: factory gallery
 TOOL_HOME = $(abspath $(BUILD_DIR))/tool-home
 factory: configure

@@ -792,6 +792,9 @@ void kvAPE::timerCallback()
     scopeScan.tick += 1;
     scopeScan.offset = (scopeScan.tick / 8) % 16;
 
+    if (bgVisAttached)
+        bgVis.requestFrame();
+
     const bool show = ! startsWithF (settingOr ("showBgVis", "true"));
     if (show != bgVisAttached)
     {

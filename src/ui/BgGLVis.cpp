@@ -49,7 +49,10 @@ namespace
 BgGLVis::BgGLVis()
 {
     context.setRenderer (this);
-    context.setContinuousRepainting (true);
+    // Frames are asked for by the editor's display timer (framesPerSecond):
+    // left to run freely, the context renders as fast as the driver lets it,
+    // which without vertical sync (software GL, remote displays) fills cores.
+    context.setContinuousRepainting (false);
     context.attachTo (*this);
 }
 

@@ -21,6 +21,10 @@ class BgGLVis : public juce::Component,
 {
 public:
     BgGLVis();
+
+    /** Asks the context for one frame; the editor calls it on each tick of
+        its display timer, so the background runs at that rate. */
+    void requestFrame() { context.triggerRepaint(); }
     ~BgGLVis() override;
 
     void newOpenGLContextCreated() override;
