@@ -1,5 +1,7 @@
 #include "ScreenLoad.h"
 
+#include "ScreenHeader.h"
+
 #include "processor/PluginProcessor.h"
 #include "ui/OAActionMsg.h"
 
@@ -191,16 +193,5 @@ void ScreenLoad::resized()
 
 void ScreenLoad::paint (juce::Graphics& g)
 {
-    const auto w = getWidth();
-    const auto spacing = (float) metrics.spacing;
-
-    g.fillAll (theme.getBg (1));
-    g.setColour (theme.getMain (1));
-    g.drawRect (getLocalBounds(), 1);
-    g.fillRect (0, 0, w, (int) (2.0f * spacing + (0.25f * spacing - 1.0f + 25.0f)));
-
-    g.setColour (theme.getBg2 (1));
-    g.setFont ((float) (2 * metrics.unit));
-    g.drawFittedText ("Load Patch", metrics.spacing, metrics.spacing, w, (int) (1.5f * (float) metrics.unit),
-                      juce::Justification::left, 1);
+    paintScreenHeader (g, *this, metrics, theme.getBg (1), theme.getMain (1), theme.getBg2 (1), "Load Patch");
 }

@@ -1,5 +1,7 @@
 #include "ScreenSave.h"
 
+#include "ScreenHeader.h"
+
 #include "diagnostics/Notices.h"
 #include "processor/PluginProcessor.h"
 #include "ui/OAActionMsg.h"
@@ -84,21 +86,12 @@ void ScreenSave::resized()
 
 void ScreenSave::paint (juce::Graphics& g)
 {
-    const auto w = getWidth();
     const auto spacing = (float) metrics.spacing;
     const auto gridTop = (float) metrics.gridTop;
     constexpr float opacity = 0.5f;
 
-    g.setColour (theme.getBg (1).withMultipliedAlpha (opacity));
-    g.fillRect (getLocalBounds());
-    g.setColour (theme.getMain (1).withMultipliedAlpha (opacity));
-    g.drawRect (getLocalBounds(), 1);
-    g.fillRect (0, 0, w, (int) (2.0f * spacing + (0.25f * spacing - 1.0f + 25.0f)));
-
-    g.setColour (theme.getBg2 (1).withMultipliedAlpha (opacity));
-    g.setFont ((float) (2 * metrics.unit));
-    g.drawFittedText ("Save Patch", metrics.spacing, metrics.spacing, w, (int) (1.5f * (float) metrics.unit),
-                      juce::Justification::left, 1);
+    paintScreenHeader (g, *this, metrics, theme.getBg (1).withMultipliedAlpha (opacity),
+                       theme.getMain (1).withMultipliedAlpha (opacity), theme.getBg2 (1).withMultipliedAlpha (opacity), "Save Patch");
 
     // The main colour, brighter, faint.
     const auto main = theme.getMain (1);
