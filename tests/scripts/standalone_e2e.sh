@@ -20,7 +20,7 @@ app="$1"
 shots="$2/end-to-end"
 here="$(cd "$(dirname "$0")" && pwd)"
 mkdir -p "$shots"
-rm -f "$shots"/*.png
+rm -f "$shots"/*
 source "$here/jack_common.sh"
 
 for tool in xdotool jack_rec import; do
@@ -93,6 +93,25 @@ click() {
     sleep 0.4
 }
 
+# The colour of the screen's pixel at a point in editor coordinates.
+pixel() {
+    import -window root -crop 1x1+$(( ed_x + $1 ))+$(( ed_y + $2 )) -depth 8 txt:- 2>/dev/null | grep -o '#[0-9A-Fa-f]\{6\}' | head -n 1
+}
+
+# Clicks at (X, Y) and waits until the pixel at (PX, PY) changes colour (an
+# overlay screen opened or closed there), at most 5 s: click_until_changed WHAT X Y PX PY
+click_until_changed() {
+    local what="$1" before now
+    before=$(pixel "$4" "$5")
+    xdotool mousemove --sync $(( ed_x + $2 )) $(( ed_y + $3 )) click 1
+    for _ in $(seq 1 50); do
+        now=$(pixel "$4" "$5")
+        [ -n "$now" ] && [ "$now" != "$before" ] && { sleep 0.2; return 0; }
+        sleep 0.1
+    done
+    fail "$step: clicking $what changed nothing on screen (pixel at $4,$5 stayed $before)"
+}
+
 alive() { kill -0 "$app_pid" 2>/dev/null || fail "$step: the app stopped running"; }
 
 # The keyboard lies along the editor's bottom edge (y 650..700). It shows
@@ -147,11 +166,14 @@ analyse "$sine_wav" --label "start-up sine" --freq "$expected_hz" --tol 0.03 --m
 
 # 2. Oscillator 1's waveform chosen on its screen: the "Saw" category, then its first entry.
 step="2 (a sawtooth chosen on the oscillator screen)"
-click 119 107            # osc1MenuBtn (19, 91, 200, 32)
+# A point on the header of the oscillator screen (64, 64, 991, 572), clear of its buttons.
+osc_header_x=$(( 64 + 400 )); osc_header_y=$(( 64 + 8 ))
+click_until_changed "osc1MenuBtn (19, 91, 200, 32)" 119 107 $osc_header_x $osc_header_y
 shot 02-oscillator-screen
 click $(( 64 + 399 )) $(( 64 + 99 ))    # the "Saw" category (349, 75, 100, 48) on the screen at (64, 64)
 shot 03-saw-category
-click $(( 64 + 495 )) $(( 64 + 166 ))   # the list's first entry (109, 150, 772, 32)
+# The list's first entry (109, 150, 772, 32); choosing closes the screen.
+click_until_changed "the first sawtooth in the list" $(( 64 + 495 )) $(( 64 + 166 )) $osc_header_x $osc_header_y
 shot 04-saw-chosen
 play_and_record 02-saw-note
 saw_wav="$JACK_TMP/02-saw-note.wav"
@@ -161,7 +183,9 @@ analyse "$saw_wav" --label "sawtooth" --freq "$expected_hz" --tol 0.03 --min-upp
 # 3. The patch saved under a typed name, listed, and loaded back after randomizing.
 step="3 (a patch saved on the save screen and loaded back)"
 name="E2E Saw"
-click 934 26             # savePatchBtn (909, 10, 50, 32)
+# A point on the header of the save and load screens (324, 64, 471, 572).
+file_header_x=$(( 324 + 200 )); file_header_y=$(( 64 + 8 ))
+click_until_changed "savePatchBtn (909, 10, 50, 32)" 934 26 $file_header_x $file_header_y
 shot 05-save-screen
 click $(( 324 + 210 )) $(( 64 + 150 ))  # the name field (10, 130, 400, 40) on the screen at (324, 64)
 xdotool key --clearmodifiers ctrl+a
@@ -177,11 +201,11 @@ grep -q 'sawtooth_og' "$patch_dir/$name.kvn" || fail "$step: the saved file does
 
 click 984 26             # randomizePatchBtn (959, 10, 50, 32)
 shot 08-randomized
-click 884 26             # loadPatchBtn (859, 10, 50, 32)
+click_until_changed "loadPatchBtn (859, 10, 50, 32)" 884 26 $file_header_x $file_header_y
 shot 09-load-screen
 # The list holds "__Init[OA]__" first, then the saved file; entries are 32 px
 # high from y 66 of the screen at (324, 64).
-click $(( 324 + 235 )) $(( 64 + 66 + 32 + 16 ))
+click_until_changed "the saved patch in the load list" $(( 324 + 235 )) $(( 64 + 66 + 32 + 16 )) $file_header_x $file_header_y
 shot 10-loaded
 play_and_record 03-loaded-note
 loaded_wav="$JACK_TMP/03-loaded-note.wav"
