@@ -1,4 +1,6 @@
+#include "AllocationCounter.h"
 #include "AudioAnalysis.h"
+#include "LockHeldElsewhere.h"
 #include "ProcessorFixture.h"
 
 #include <gtest/gtest.h>
@@ -9,39 +11,6 @@
 
 namespace
 {
-    /** Holds a lock from another thread, as the message thread does while it
-        changes a layer's voices, until release() or the end of its life. */
-    class LockHeldElsewhere
-    {
-    public:
-        explicit LockHeldElsewhere (const juce::CriticalSection& lock)
-            : holder ([this, &lock]
-              {
-                  const juce::ScopedLock sl (lock);
-                  locked = true;
-                  while (! letGo)
-                      std::this_thread::yield();
-              })
-        {
-            while (! locked)
-                std::this_thread::yield();
-        }
-
-        ~LockHeldElsewhere() { release(); }
-
-        void release()
-        {
-            letGo = true;
-
-            if (holder.joinable())
-                holder.join();
-        }
-
-    private:
-        std::atomic<bool> locked { false }, letGo { false };
-        std::thread holder;
-    };
-
     int activeVoices (const SynthGroup& section)
     {
         int count = 0;
