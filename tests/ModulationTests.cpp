@@ -1,5 +1,6 @@
 #include "AllocationCounter.h"
 #include "AudioAnalysis.h"
+#include "LockHeldElsewhere.h"
 #include "ProcessorFixture.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,8 @@ namespace
         bool playing = false;
     };
 
-    SynthVoice& lfoVoice (SynthGroup& group) { return *dynamic_cast<SynthVoice*> (group.synths[0]->getVoice (0)); }
+    // Read without the layer's lock, which the busy-layer tests hold elsewhere.
+    SynthVoice& lfoVoice (SynthGroup& group) { return *dynamic_cast<SynthVoice*> (group.synths[0]->getFirstVoiceWithoutLock()); }
     SynthVoice& firstVoice (SynthGroup& group) { return *dynamic_cast<SynthVoice*> (group.synths[0]->getVoice (0)); }
 
     /** The envelope's current level, read without advancing it. */
@@ -431,4 +433,95 @@ TEST (ModRealTime, MappedSourcesDoNotAllocate)
     }
     EXPECT_EQ (scope.allocations(), 0u);
     EXPECT_EQ (scope.deallocations(), 0u);
+}
+
+//==============================================================================
+// The message thread holds an LFO layer's lock while it turns an LFO knob or
+// gives the section a shape. Layer 0's voice is the one whose value drives the
+// target: what the audio thread cannot do to it then (a re-tune on a tempo
+// change, a restart) is done, without waiting, once the lock is free.
+TEST (ModLfoBusy, ATempoChangeReachesABusyLayerOnceItIsFree)
+{
+    ProcessorRig rig (48000.0, 512);
+    auto& p = rig.proc;
+    TestPlayHead head;
+    p.setPlayHead (&head);
+    rig.set ("lfo1_rate", 0.7f); // "1/4": 2 Hz at 120 bpm
+    rig.render (512);
+
+    {
+        LockHeldElsewhere busy (p.lfo1.getSynth (0).getLock(), std::chrono::seconds (3));
+        head.bpm = 90.0;
+        rig.render (512);
+        EXPECT_TRUE (busy.isHolding()) << "the block waited for the lock";
+        EXPECT_FLOAT_EQ (static_cast<float> (lfoVoice (p.lfo1).frequencyHz), 2.0f); // left for later
+        EXPECT_FLOAT_EQ (static_cast<float> (dynamic_cast<SynthVoice*> (p.lfo1.synths[1]->getFirstVoiceWithoutLock())->frequencyHz), 1.5f);
+
+        rig.render (512); // still busy: still pending
+        EXPECT_TRUE (busy.isHolding());
+    }
+
+    rig.render (512);
+    p.lfo1.forEachVoice ([] (SynthVoice& v) { EXPECT_FLOAT_EQ (static_cast<float> (v.frequencyHz), 1.5f); });
+    EXPECT_FALSE (p.hasPendingWork());
+
+    // Stepped, the voice advances by the new rate: 2 pi * 1.5 Hz per 480 steps a second.
+    p.setModMapEntry ("lfo1_mappedParam", "synth1_pan");
+    rig.render (512);
+    const auto before = lfoVoice (p.lfo1).angle;
+    rig.render (48000 - 512 - (48000 - 512) % 512); // whole blocks
+    const auto steps = (48000 - 512 - (48000 - 512) % 512) / 100.0;
+    EXPECT_NEAR ((lfoVoice (p.lfo1).angle - before) / steps, juce::MathConstants<double>::twoPi * 1.5 / 480.0, 1.0e-3);
+    p.setPlayHead (nullptr);
+}
+
+TEST (ModLfoBusy, RestartsReachABusyLayerOnceItIsFree)
+{
+    struct Case { const char* what; bool transportStart; };
+
+    for (const auto& c : { Case { "transport start", true }, Case { "note-on with retrigAuto", false } })
+    {
+        SCOPED_TRACE (c.what);
+        ProcessorRig rig (48000.0, 512);
+        auto& p = rig.proc;
+        TestPlayHead head;
+        p.setPlayHead (&head);
+        p.setModMapEntry ("lfo1_mappedParam", "synth1_pan");
+        rig.set ("lfo1_rate", 0.7f);
+        rig.set ("lfo1_retrigAuto", c.transportStart ? 0.0f : 1.0f);
+
+        for (int i = 0; i < 20; ++i)
+            rig.render (512);
+        ASSERT_GT (lfoVoice (p.lfo1).angle, 1.0);
+
+        {
+            LockHeldElsewhere busy (p.lfo1.getSynth (0).getLock(), std::chrono::seconds (3));
+
+            if (c.transportStart)
+            {
+                head.playing = true;
+                rig.render (512);
+            }
+            else
+            {
+                rig.renderAfter (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 512);
+            }
+
+            EXPECT_TRUE (busy.isHolding()) << "the block waited for the lock";
+            EXPECT_GT (lfoVoice (p.lfo1).angle, 1.0) << "restarted under another thread's lock";
+            EXPECT_TRUE (p.hasPendingWork());
+        }
+
+        // Restarted at the top of the next block, then stepped five times
+        // (2 Hz at 480 steps a second).
+        const auto step = juce::MathConstants<double>::twoPi * 2.0 / 480.0;
+        rig.render (512);
+        EXPECT_NEAR (lfoVoice (p.lfo1).angle, 5 * step, 1.0e-6);
+        EXPECT_FALSE (p.hasPendingWork());
+
+        // Done once: the block after steps on from there.
+        rig.render (512);
+        EXPECT_NEAR (lfoVoice (p.lfo1).angle, 10 * step, 1.0e-6);
+        p.setPlayHead (nullptr);
+    }
 }

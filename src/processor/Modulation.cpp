@@ -217,7 +217,8 @@ void kvAP::applyLfo (int sourceIndex, const LfoSource& source, SynthGroup& group
     if (target < 0 || numSamples <= 0)
         return;
 
-    auto* lfoVoice = dynamic_cast<SynthVoice*> (group.synths[0]->getVoice (0));
+    // Never waits: getVoice would take the layer's lock.
+    auto* lfoVoice = dynamic_cast<SynthVoice*> (group.synths[0]->getFirstVoiceWithoutLock());
 
     if (lfoVoice == nullptr) // not prepared yet
         return;

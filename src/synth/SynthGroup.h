@@ -30,6 +30,11 @@ public:
         for the voice-list lock: returns false, doing nothing, while another
         thread holds it. */
     bool followWithoutRendering (const juce::MidiBuffer& midi, bool releaseNotes);
+
+    /** The first voice, or null, read without the voice-list lock (which
+        getVoice takes). Only for an LFO layer, whose one voice changes only
+        in prepareToPlay, while the audio thread is stopped. */
+    juce::SynthesiserVoice* getFirstVoiceWithoutLock() const noexcept   { return voices.isEmpty() ? nullptr : voices.getUnchecked (0); }
 };
 
 /** One sound section (oscillator A or B, LFO 1 or 2): a fixed bank of 16
