@@ -480,3 +480,41 @@ TEST (RealTimeHost, AutomationOnTheAudioThreadNeverWaitsAndArrivesOnceLayersAreF
 
     EXPECT_EQ (differences, 0) << "of " << got.size() << " engine settings";
 }
+
+// A cutoff ramp sent as host automation on the audio thread is heard: down
+// to 0 (80 Hz) in the first second, it leaves a 440 Hz note far below where
+// it started, while without the ramp the note keeps its level.
+TEST (RealTimeHost, ACutoffRampOnTheAudioThreadIsHeard)
+{
+    const auto levels = [] (bool ramp)
+    {
+        ProcessorRig rig (48000.0, 512);
+        rig.set ("cutoff", 1.0f);
+        juce::AudioBuffer<float> recording;
+
+        std::thread audio ([&]
+        {
+            auto* cutoff = rig.proc.apvts.getParameter ("cutoff");
+            const int blocks = 96000 / 512;
+            int block = 0;
+            recording = rig.render (blocks * 512, [&] (juce::MidiBuffer& midi, int start, int)
+            {
+                if (start == 0)
+                    midi.addEvent (juce::MidiMessage::noteOn (1, 69, (juce::uint8) 100), 0);
+                if (ramp)
+                    setParameterLikeAWrapper (*cutoff, juce::jmax (0.0f, 1.0f - 2.0f * (float) block / (float) blocks));
+                ++block;
+            });
+        });
+        audio.join();
+
+        const auto quarter = 12000;
+        return std::make_pair (AudioAnalysis::rms (recording.getReadPointer (0, 4800), quarter),
+                               AudioAnalysis::rms (recording.getReadPointer (0, recording.getNumSamples() - quarter), quarter));
+    };
+
+    const auto [flatFirst, flatLast] = levels (false);
+    const auto [rampFirst, rampLast] = levels (true);
+    EXPECT_NEAR (flatLast / flatFirst, 1.0, 0.1);
+    EXPECT_LT (rampLast / rampFirst, 0.25) << "a 12 dB drop at the least";
+}
