@@ -518,3 +518,46 @@ TEST (RealTimeHost, ACutoffRampOnTheAudioThreadIsHeard)
     EXPECT_NEAR (flatLast / flatFirst, 1.0, 0.1);
     EXPECT_LT (rampLast / rampFirst, 0.25) << "a 12 dB drop at the least";
 }
+
+// Some hosts restore a plug-in's state on the audio thread. Reading the
+// document allocates, but the restore waits for no layer: the values and
+// shapes reach the voices from the render loop once the layers are free.
+TEST (RealTimeHost, StateRestoredOffTheMessageThreadWaitsForNoLayer)
+{
+    ProcessorRig source (48000.0, 256);
+    source.set ("synth1_tune", 0.75f);
+    source.set ("synth1_voices", 0.4f);
+    source.set ("lfo1_rate", 0.2f);
+    source.set ("synth2_pan", 0.1f);
+    source.proc.setModMapEntry ("synth1_oscType", "square_if");
+    source.proc.setModMapEntry ("lfo1_oscType", "sawtooth_og");
+    source.proc.updateOscTypes();
+    juce::MemoryBlock state;
+    source.proc.getStateInformation (state);
+
+    ProcessorRig rig (48000.0, 256);
+    auto& p = rig.proc;
+    bool waited = true, pendingWhileHeld = false;
+
+    std::thread audio ([&]
+    {
+        juce::AudioBuffer<float> buffer (2, 256);
+        juce::MidiBuffer midi;
+        LockHeldElsewhere held ({ &p.lfo1.getSynth (0).getLock(), &p.synth1.getSynth (12).getLock() }, std::chrono::seconds (3));
+
+        p.setStateInformation (state.getData(), (int) state.getSize());
+        p.processBlock (buffer, midi);
+        waited = ! held.isHolding();
+        pendingWhileHeld = p.hasPendingWork();
+        held.release();
+
+        for (int i = 0; i < 3; ++i)
+            p.processBlock (buffer, midi);
+    });
+    audio.join();
+
+    EXPECT_FALSE (waited) << "the restore or the block waited for a held lock";
+    EXPECT_TRUE (pendingWhileHeld);
+    EXPECT_FALSE (p.hasPendingWork());
+    EXPECT_EQ (engineSettings (p), engineSettings (source.proc));
+}
