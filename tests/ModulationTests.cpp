@@ -690,3 +690,54 @@ TEST (ModRules, RetrigAutoRestartsTheLfoOnEveryNoteOn)
         }
     }
 }
+
+// The LFO sections are set up by every prepareToPlay at a hundredth of the
+// audio rate with one voice per layer, take their own parameters through the
+// dispatch, and are never heard.
+TEST (ModRules, LfoSectionsRunAtTheControlRateTakeTheirParametersAndAreNeverHeard)
+{
+    ProcessorRig rig (48000.0, 512);
+    auto& p = rig.proc;
+    p.prepareToPlay (44100.0, 256); // a second prepare, at another rate
+
+    struct Setting { const char* suffix; float value; std::atomic<float> SynthVoice::* field; };
+    const Setting settings[] {
+        { "_param1", 0.3f, nullptr }, { "_attack", 0.4f, &SynthVoice::rawAttack }, { "_decay", 0.45f, &SynthVoice::rawDecay },
+        { "_sustain", 0.6f, &SynthVoice::rawSustain }, { "_release", 0.2f, &SynthVoice::rawRelease },
+        { "_tune", 0.7f, &SynthVoice::tuneSemi }, { "_microtune", 0.35f, &SynthVoice::tuneCents },
+    };
+
+    for (auto* lfo : { "lfo1", "lfo2" })
+        for (const auto& s : settings)
+            rig.set (lfo + juce::String (s.suffix), s.value);
+
+    for (auto* section : { &p.lfo1, &p.lfo2 })
+    {
+        for (int layer = 0; layer < section->numSynths; ++layer)
+        {
+            ASSERT_EQ (section->getSynth (layer).getNumVoices(), 1) << layer;
+            EXPECT_EQ (section->getSynth (layer).getSampleRate(), 441.0) << layer;
+        }
+
+        section->forEachVoice ([&] (SynthVoice& v)
+        {
+            EXPECT_TRUE (v.isLfo.load());
+            EXPECT_EQ (v.getSampleRate(), 441.0);
+            EXPECT_FLOAT_EQ (v.params[0].load(), 0.3f);
+
+            for (const auto& s : settings)
+                if (s.field != nullptr)
+                    EXPECT_FLOAT_EQ ((v.*s.field).load(), s.value) << s.suffix;
+        });
+    }
+
+    // Both oscillators silent, both LFOs mapped and stepping: nothing sounds.
+    ProcessorRig quiet (48000.0, 512);
+    quiet.set ("synth1_volume", 0.0f);
+    quiet.set ("synth2_volume", 0.0f);
+    quiet.proc.setModMapEntry ("lfo1_mappedParam", "cutoff");
+    quiet.proc.setModMapEntry ("lfo2_mappedParam", "synth1_pan");
+    const auto out = quiet.renderHeld ({ 48, 60, 72 }, 24000);
+    EXPECT_EQ (AudioAnalysis::peak (out.getReadPointer (0), out.getNumSamples()), 0.0);
+    EXPECT_NE (quiet.proc.renderValues.lfo1Level.load(), 0.0f) << "the LFO did not run";
+}

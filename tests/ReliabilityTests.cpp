@@ -451,7 +451,9 @@ TEST (RealTimeHost, AutomationOnTheAudioThreadNeverWaitsAndArrivesOnceLayersAreF
     EXPECT_EQ (blocksWhileHeld, 3 * 170 + 1);
     EXPECT_EQ (callsThatWaited, 0) << "a call on the audio thread waited for a held lock";
     if (AllocationScope::isAvailable())
+    {
         EXPECT_EQ (steadyAllocations, 0u) << "the audio thread allocated in the steady state";
+    }
     EXPECT_TRUE (pendingWhileHeld) << "the busy layers were not left for later";
     EXPECT_FALSE (pendingAfter) << "changes still pending once the locks were free";
 
