@@ -1,5 +1,6 @@
 #include "AllocationCounter.h"
 #include "AudioAnalysis.h"
+#include "LockHeldElsewhere.h"
 #include "ProcessorFixture.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,8 @@ namespace
         bool playing = false;
     };
 
-    SynthVoice& lfoVoice (SynthGroup& group) { return *dynamic_cast<SynthVoice*> (group.synths[0]->getVoice (0)); }
+    // Read without the layer's lock, which the busy-layer tests hold elsewhere.
+    SynthVoice& lfoVoice (SynthGroup& group) { return *dynamic_cast<SynthVoice*> (group.synths[0]->getFirstVoiceWithoutLock()); }
     SynthVoice& firstVoice (SynthGroup& group) { return *dynamic_cast<SynthVoice*> (group.synths[0]->getVoice (0)); }
 
     /** The envelope's current level, read without advancing it. */
@@ -118,11 +120,16 @@ TEST (ModEnvelope, RetriggerRestartsFromZeroOncePerBlock)
     fresh.render (512);
     EXPECT_FLOAT_EQ (p.renderValues.env1Level, fresh.proc.renderValues.env1Level);
 
-    // Without retrigger the attack continues from where it was.
+    // Without retrigger the attack continues from where it was. The level a
+    // block reports is taken before its note-ons are handled, so the block
+    // after the note-on shows whether it restarted.
     rig.set ("env1_retrig", 0.0f);
     const auto before = peekLevel (p.env1Adsr);
     rig.render (512, noteOnAt (0, 72));
-    EXPECT_GT (p.renderValues.env1Level, before * 0.99f);
+    const auto withNoteOn = p.renderValues.env1Level.load();
+    EXPECT_GT (withNoteOn, before * 0.99f);
+    rig.render (512);
+    EXPECT_GT (p.renderValues.env1Level.load(), withNoteOn) << "the attack restarted";
 }
 
 TEST (ModEnvelope, DummyStepsWithoutTriggeringAndAMissingKeyFreezes)
@@ -431,4 +438,306 @@ TEST (ModRealTime, MappedSourcesDoNotAllocate)
     }
     EXPECT_EQ (scope.allocations(), 0u);
     EXPECT_EQ (scope.deallocations(), 0u);
+}
+
+//==============================================================================
+// The message thread holds an LFO layer's lock while it turns an LFO knob or
+// gives the section a shape. Layer 0's voice is the one whose value drives the
+// target: what the audio thread cannot do to it then (a re-tune on a tempo
+// change, a restart) is done, without waiting, once the lock is free.
+TEST (ModLfoBusy, ATempoChangeReachesABusyLayerOnceItIsFree)
+{
+    ProcessorRig rig (48000.0, 512);
+    auto& p = rig.proc;
+    TestPlayHead head;
+    p.setPlayHead (&head);
+    rig.set ("lfo1_rate", 0.7f); // "1/4": 2 Hz at 120 bpm
+    rig.render (512);
+
+    {
+        LockHeldElsewhere busy (p.lfo1.getSynth (0).getLock(), std::chrono::seconds (3));
+        head.bpm = 90.0;
+        rig.render (512);
+        EXPECT_TRUE (busy.isHolding()) << "the block waited for the lock";
+        EXPECT_FLOAT_EQ (static_cast<float> (lfoVoice (p.lfo1).frequencyHz), 2.0f); // left for later
+        EXPECT_FLOAT_EQ (static_cast<float> (dynamic_cast<SynthVoice*> (p.lfo1.synths[1]->getFirstVoiceWithoutLock())->frequencyHz), 1.5f);
+
+        rig.render (512); // still busy: still pending
+        EXPECT_TRUE (busy.isHolding());
+    }
+
+    rig.render (512);
+    p.lfo1.forEachVoice ([] (SynthVoice& v) { EXPECT_FLOAT_EQ (static_cast<float> (v.frequencyHz), 1.5f); });
+    EXPECT_FALSE (p.hasPendingWork());
+
+    // Stepped, the voice advances by the new rate: 2 pi * 1.5 Hz per 480 steps a second.
+    p.setModMapEntry ("lfo1_mappedParam", "synth1_pan");
+    rig.render (512);
+    const auto before = lfoVoice (p.lfo1).angle;
+    rig.render (48000 - 512 - (48000 - 512) % 512); // whole blocks
+    const auto steps = (48000 - 512 - (48000 - 512) % 512) / 100.0;
+    EXPECT_NEAR ((lfoVoice (p.lfo1).angle - before) / steps, juce::MathConstants<double>::twoPi * 1.5 / 480.0, 1.0e-3);
+    p.setPlayHead (nullptr);
+}
+
+TEST (ModLfoBusy, RestartsReachABusyLayerOnceItIsFree)
+{
+    struct Case { const char* what; bool transportStart; };
+
+    for (const auto& c : { Case { "transport start", true }, Case { "note-on with retrigAuto", false } })
+    {
+        SCOPED_TRACE (c.what);
+        ProcessorRig rig (48000.0, 512);
+        auto& p = rig.proc;
+        TestPlayHead head;
+        p.setPlayHead (&head);
+        p.setModMapEntry ("lfo1_mappedParam", "synth1_pan");
+        rig.set ("lfo1_rate", 0.7f);
+        rig.set ("lfo1_retrigAuto", c.transportStart ? 0.0f : 1.0f);
+
+        for (int i = 0; i < 20; ++i)
+            rig.render (512);
+        ASSERT_GT (lfoVoice (p.lfo1).angle, 1.0);
+
+        {
+            LockHeldElsewhere busy (p.lfo1.getSynth (0).getLock(), std::chrono::seconds (3));
+
+            if (c.transportStart)
+            {
+                head.playing = true;
+                rig.render (512);
+            }
+            else
+            {
+                rig.renderAfter (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 512);
+            }
+
+            EXPECT_TRUE (busy.isHolding()) << "the block waited for the lock";
+            EXPECT_GT (lfoVoice (p.lfo1).angle, 1.0) << "restarted under another thread's lock";
+            EXPECT_TRUE (p.hasPendingWork());
+        }
+
+        // Restarted at the top of the next block, then stepped five times
+        // (2 Hz at 480 steps a second).
+        const auto step = juce::MathConstants<double>::twoPi * 2.0 / 480.0;
+        rig.render (512);
+        EXPECT_NEAR (lfoVoice (p.lfo1).angle, 5 * step, 1.0e-6);
+        EXPECT_FALSE (p.hasPendingWork());
+
+        // Done once: the block after steps on from there.
+        rig.render (512);
+        EXPECT_NEAR (lfoVoice (p.lfo1).angle, 10 * step, 1.0e-6);
+        p.setPlayHead (nullptr);
+    }
+}
+
+//==============================================================================
+// Rules of the envelope and LFO mapping held one test each.
+TEST (ModRules, AVelocityZeroNoteOnTriggersNoEnvelope)
+{
+    ProcessorRig rig (48000.0, 512);
+    auto& p = rig.proc;
+    p.setModMapEntry ("env1_mappedParam", "synth1_param1");
+
+    rig.renderAfter (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 0), 512);
+    rig.render (512);
+    EXPECT_FALSE (p.env1Adsr.isActive());
+    EXPECT_EQ (p.renderValues.env1Level.load(), 0.0f);
+
+    rig.renderAfter (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 1), 512);
+    rig.render (512);
+    EXPECT_TRUE (p.env1Adsr.isActive()) << "the quietest real note-on does trigger it";
+
+    // With retrigger on and notes held, one of velocity 0 (a note-off of a
+    // key not down) does not restart the attack: the level keeps rising.
+    rig.set ("env1_retrig", 1.0f);
+    rig.render (512, [] (juce::MidiBuffer& m, int, int) { m.addEvent (juce::MidiMessage::noteOn (1, 64, (juce::uint8) 90), 0); });
+    for (int i = 0; i < 20; ++i)
+        rig.render (512);
+    rig.renderAfter (juce::MidiMessage::noteOn (1, 67, (juce::uint8) 0), 512);
+    const auto before = p.renderValues.env1Level.load();
+    rig.render (512);
+    EXPECT_GT (p.renderValues.env1Level.load(), before) << "restarted by a note-on of velocity 0";
+}
+
+TEST (ModRules, RemappingToDummyLeavesTheOldTargetWhereTheLastBlockPutIt)
+{
+    ProcessorRig rig (48000.0, 512);
+    auto& p = rig.proc;
+    rig.set ("lfo1_factor", 1.0f);
+    rig.set ("lfo1_rate", 1.0f);
+    p.setModMapEntry ("lfo1_mappedParam", "synth1_pan");
+    for (int i = 0; i < 10; ++i)
+        rig.render (512);
+
+    const auto modulated = firstVoice (p.synth1).pan.load();
+    ASSERT_NE (modulated, p.getParamValue ("synth1_pan"));
+
+    p.setModMapEntry ("lfo1_mappedParam", "dummy");
+    for (int i = 0; i < 10; ++i)
+        rig.render (512);
+    p.synth1.forEachVoice ([modulated] (SynthVoice& v) { EXPECT_EQ (v.pan.load(), modulated); });
+}
+
+TEST (ModRules, PreparingAgainKeepsTheEnvelopesWhereTheyAre)
+{
+    ProcessorRig rig (48000.0, 512);
+    auto& p = rig.proc;
+    p.setModMapEntry ("env1_mappedParam", "synth1_param1");
+    p.setModMapEntry ("env2_mappedParam", "synth2_param1");
+    rig.render (512, noteOnAt (0));
+    for (int i = 0; i < 40; ++i)
+        rig.render (512);
+
+    const auto level1 = peekLevel (p.env1Adsr), level2 = peekLevel (p.env2Adsr);
+    ASSERT_GT (level1, 0.05f);
+    p.prepareToPlay (rig.sampleRate, rig.blockSize);
+    EXPECT_TRUE (p.env1Adsr.isActive());
+    EXPECT_FLOAT_EQ (peekLevel (p.env1Adsr), level1);
+    EXPECT_FLOAT_EQ (peekLevel (p.env2Adsr), level2);
+}
+
+TEST (ModRules, BlocksWithoutAnLfoStepDispatchNothing)
+{
+    // 64-sample blocks: the step (every 100 samples) falls into about two
+    // blocks of three.
+    ProcessorRig rig (48000.0, 64);
+    auto& p = rig.proc;
+    rig.set ("lfo1_factor", 1.0f);
+    p.setModMapEntry ("lfo1_mappedParam", "synth1_pan");
+
+    int stepless = 0, stepped = 0, steppedUntouched = 0;
+    for (int block = 0; block < 30; ++block)
+    {
+        // A value no dispatch sends: it survives exactly the blocks without a step.
+        p.synth1.forEachVoice ([] (SynthVoice& v) { v.setPan (-7.0f); });
+        const auto countdown = p.lfoStepCountdown;
+        rig.render (64);
+        const auto untouched = firstVoice (p.synth1).pan.load() == -7.0f;
+
+        if (countdown > 64)
+        {
+            ++stepless;
+            EXPECT_TRUE (untouched) << "block " << block;
+        }
+        else
+        {
+            ++stepped;
+            steppedUntouched += untouched ? 1 : 0;
+        }
+    }
+
+    EXPECT_GT (stepless, 5);
+    EXPECT_GT (stepped, 5);
+    // The first step is the sine at phase 0, exactly 0, which is not applied.
+    EXPECT_LE (steppedUntouched, 1);
+}
+
+TEST (ModRules, WithoutAHostPositionNoTransportStartIsSeen)
+{
+    struct NoPosition final : juce::AudioPlayHead
+    {
+        juce::Optional<PositionInfo> getPosition() const override { return {}; }
+    };
+
+    NoPosition silentHead;
+
+    for (auto* head : { static_cast<juce::AudioPlayHead*> (nullptr), static_cast<juce::AudioPlayHead*> (&silentHead) })
+    {
+        SCOPED_TRACE (head == nullptr ? "no play head" : "a play head without a position");
+        ProcessorRig rig (48000.0, 512);
+        auto& p = rig.proc;
+        p.setPlayHead (head);
+        p.setModMapEntry ("lfo1_mappedParam", "synth1_pan");
+
+        // The phase only grows, by five or six steps a block.
+        auto last = lfoVoice (p.lfo1).angle;
+        for (int i = 0; i < 100; ++i)
+        {
+            rig.render (512);
+            const auto now = lfoVoice (p.lfo1).angle;
+            ASSERT_GT (now, last) << "block " << i;
+            last = now;
+        }
+
+        p.setPlayHead (nullptr);
+    }
+}
+
+TEST (ModRules, RetrigAutoRestartsTheLfoOnEveryNoteOn)
+{
+    const auto step = juce::MathConstants<double>::twoPi * 2.0 / 480.0; // "1/4" at 120 bpm
+
+    for (const auto retrig : { true, false })
+    {
+        SCOPED_TRACE (retrig ? "retrigAuto on" : "retrigAuto off");
+        ProcessorRig rig (48000.0, 500); // five steps a block
+        auto& p = rig.proc;
+        rig.set ("lfo1_rate", 0.7f);
+        rig.set ("lfo1_retrigAuto", retrig ? 1.0f : 0.0f);
+        p.setModMapEntry ("lfo1_mappedParam", "synth1_pan");
+
+        for (int i = 0; i < 10; ++i)
+            rig.render (500);
+        const auto before = lfoVoice (p.lfo1).angle;
+        ASSERT_NEAR (before, 50 * step, 1.0e-6);
+
+        for (int note = 0; note < 3; ++note)
+        {
+            rig.renderAfter (juce::MidiMessage::noteOn (1, 60 + note, (juce::uint8) 100), 500);
+            const auto expected = retrig ? 5 * step : before + (note + 1) * 5 * step;
+            EXPECT_NEAR (lfoVoice (p.lfo1).angle, expected, 1.0e-6) << "note " << note;
+        }
+    }
+}
+
+// The LFO sections are set up by every prepareToPlay at a hundredth of the
+// audio rate with one voice per layer, take their own parameters through the
+// dispatch, and are never heard.
+TEST (ModRules, LfoSectionsRunAtTheControlRateTakeTheirParametersAndAreNeverHeard)
+{
+    ProcessorRig rig (48000.0, 512);
+    auto& p = rig.proc;
+    p.prepareToPlay (44100.0, 256); // a second prepare, at another rate
+
+    struct Setting { const char* suffix; float value; std::atomic<float> SynthVoice::* field; };
+    const Setting settings[] {
+        { "_param1", 0.3f, nullptr }, { "_attack", 0.4f, &SynthVoice::rawAttack }, { "_decay", 0.45f, &SynthVoice::rawDecay },
+        { "_sustain", 0.6f, &SynthVoice::rawSustain }, { "_release", 0.2f, &SynthVoice::rawRelease },
+        { "_tune", 0.7f, &SynthVoice::tuneSemi }, { "_microtune", 0.35f, &SynthVoice::tuneCents },
+    };
+
+    for (auto* lfo : { "lfo1", "lfo2" })
+        for (const auto& s : settings)
+            rig.set (lfo + juce::String (s.suffix), s.value);
+
+    for (auto* section : { &p.lfo1, &p.lfo2 })
+    {
+        for (int layer = 0; layer < section->numSynths; ++layer)
+        {
+            ASSERT_EQ (section->getSynth (layer).getNumVoices(), 1) << layer;
+            EXPECT_EQ (section->getSynth (layer).getSampleRate(), 441.0) << layer;
+        }
+
+        section->forEachVoice ([&] (SynthVoice& v)
+        {
+            EXPECT_TRUE (v.isLfo.load());
+            EXPECT_EQ (v.getSampleRate(), 441.0);
+            EXPECT_FLOAT_EQ (v.params[0].load(), 0.3f);
+
+            for (const auto& s : settings)
+                if (s.field != nullptr)
+                    EXPECT_FLOAT_EQ ((v.*s.field).load(), s.value) << s.suffix;
+        });
+    }
+
+    // Both oscillators silent, both LFOs mapped and stepping: nothing sounds.
+    ProcessorRig quiet (48000.0, 512);
+    quiet.set ("synth1_volume", 0.0f);
+    quiet.set ("synth2_volume", 0.0f);
+    quiet.proc.setModMapEntry ("lfo1_mappedParam", "cutoff");
+    quiet.proc.setModMapEntry ("lfo2_mappedParam", "synth1_pan");
+    const auto out = quiet.renderHeld ({ 48, 60, 72 }, 24000);
+    EXPECT_EQ (AudioAnalysis::peak (out.getReadPointer (0), out.getNumSamples()), 0.0);
+    EXPECT_NE (quiet.proc.renderValues.lfo1Level.load(), 0.0f) << "the LFO did not run";
 }

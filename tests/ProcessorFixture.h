@@ -6,6 +6,18 @@
 
 #include <gtest/gtest.h>
 
+/** What the VST3 and LV2 wrappers do with a host's parameter change: on
+    the audio thread, before the block, an equal value is skipped; otherwise
+    the parameter takes it and tells its listeners there and then. */
+inline void setParameterLikeAWrapper (juce::AudioProcessorParameter& param, float normalised)
+{
+    if (param.getValue() == normalised)
+        return;
+
+    param.setValue (normalised);
+    param.sendValueChangedMessageToListeners (normalised);
+}
+
 /** Drives a processor the way the standalone wrapper does: prepare, then
     blocks of a fixed size with MIDI placed at sample positions. */
 struct ProcessorRig

@@ -1,4 +1,6 @@
+#include "AllocationCounter.h"
 #include "AudioAnalysis.h"
+#include "LockHeldElsewhere.h"
 #include "ProcessorFixture.h"
 
 #include <gtest/gtest.h>
@@ -9,39 +11,6 @@
 
 namespace
 {
-    /** Holds a lock from another thread, as the message thread does while it
-        changes a layer's voices, until release() or the end of its life. */
-    class LockHeldElsewhere
-    {
-    public:
-        explicit LockHeldElsewhere (const juce::CriticalSection& lock)
-            : holder ([this, &lock]
-              {
-                  const juce::ScopedLock sl (lock);
-                  locked = true;
-                  while (! letGo)
-                      std::this_thread::yield();
-              })
-        {
-            while (! locked)
-                std::this_thread::yield();
-        }
-
-        ~LockHeldElsewhere() { release(); }
-
-        void release()
-        {
-            letGo = true;
-
-            if (holder.joinable())
-                holder.join();
-        }
-
-    private:
-        std::atomic<bool> locked { false }, letGo { false };
-        std::thread holder;
-    };
-
     int activeVoices (const SynthGroup& section)
     {
         int count = 0;
@@ -300,4 +269,297 @@ TEST (Reliability, TheAudioThreadSkipsALayerBusyWithItsVoices)
 
     const auto fewer = group.setNumVoices (1);
     EXPECT_EQ (fewer.removed, 4 * SynthGroup::maxSynths);
+}
+
+namespace
+{
+    /** Everything a section's voices hold that a parameter sets, in a fixed
+        order, for comparing two engines. */
+    std::vector<double> sectionSettings (const SynthGroup& section)
+    {
+        std::vector<double> out { (double) section.unison.load() };
+
+        for (int layer = 0; layer < section.numSynths; ++layer)
+        {
+            out.push_back (section.getSynth (layer).getNumVoices());
+
+            section.forEachVoiceOfLayer (layer, [&out] (SynthVoice& v)
+            {
+                for (auto* field : { &v.params[0], &v.params[1], &v.rawAttack, &v.rawDecay, &v.rawSustain, &v.rawRelease,
+                                     &v.noise, &v.tuneSemi, &v.tuneCents, &v.detune, &v.volume, &v.envTime, &v.velGain,
+                                     &v.velMin, &v.velMax, &v.frequencyHz, &v.pan, &v.glide })
+                    out.push_back (field->load());
+
+                out.push_back (v.waves.waveforms.indexOf (v.currentWave.load()));
+            });
+        }
+
+        return out;
+    }
+
+    std::vector<double> engineSettings (kvAP& p)
+    {
+        std::vector<double> out;
+
+        for (auto* section : { &p.synth1, &p.synth2, &p.lfo1, &p.lfo2 })
+        {
+            const auto s = sectionSettings (*section);
+            out.insert (out.end(), s.begin(), s.end());
+        }
+
+        for (auto* value : { &p.filterCutoff, &p.filterResonance, &p.filterQMaxValue, &p.overdriveAmount })
+            out.push_back (value->load());
+
+        out.push_back (p.renderValues.cutoffHz.load());
+        out.push_back (p.renderValues.synth1Voices.load());
+        out.push_back (p.renderValues.synth2Unison.load());
+        out.push_back (p.renderValues.synth1TuneSemi.load());
+        return out;
+    }
+}
+
+// In the VST3 and LV2 wrappers a host's automation reaches the parameters on
+// the audio thread, just before the block. Meanwhile the message thread may
+// hold a layer's voice list for a long time (a voice-count change, a patch
+// load). Here the audio thread sets all parameters every block, voice and
+// unison counts too, while another thread holds the lock of LFO layer 0 (the
+// voice that drives the target) and of a silent layer of each oscillator
+// section: no call waits (each returns while the locks are still held), the
+// steady state allocates nothing, and once the locks are free every value
+// reaches the engine as if the message thread had set it.
+TEST (RealTimeHost, AutomationOnTheAudioThreadNeverWaitsAndArrivesOnceLayersAreFree)
+{
+    ProcessorRig rig (48000.0, 256);
+    auto& p = rig.proc;
+    ASSERT_EQ (p.paramMan.params.size(), 80u);
+
+    struct HostParam { juce::AudioProcessorParameter* param; bool voices, unison; };
+    std::vector<HostParam> params;
+    for (const auto& info : p.paramMan.params)
+        params.push_back ({ p.apvts.getParameter (info.paramId),
+                            info.paramId.endsWith ("_voices"), info.paramId.endsWith ("_unison") });
+
+    const std::vector<const juce::CriticalSection*> busyLocks {
+        &p.lfo1.getSynth (0).getLock(), &p.lfo2.getSynth (0).getLock(),
+        &p.synth1.getSynth (12).getLock(), &p.synth2.getSynth (12).getLock(),
+    };
+
+    // Every source runs (stepping, retriggers, restarts) on targets that
+    // leave the voices alone, so the engines stay comparable.
+    for (auto* key : { "env1_mappedParam", "lfo1_mappedParam" })
+        p.setModMapEntry (key, "lockVol");
+    for (auto* key : { "env2_mappedParam", "lfo2_mappedParam" })
+        p.setModMapEntry (key, "masterVol");
+
+    std::vector<float> finalValues;
+    int callsThatWaited = 0, blocksWhileHeld = 0;
+    std::size_t steadyAllocations = 0;
+    bool pendingWhileHeld = false, pendingAfter = true;
+
+    std::thread audio ([&]
+    {
+        ASSERT_FALSE (juce::MessageManager::existsAndIsCurrentThread());
+
+        juce::AudioBuffer<float> buffer (2, 256);
+        juce::MidiBuffer midi;
+        midi.ensureSize (1024);
+        juce::Random random (18);
+        int block = 0;
+
+        // Unison stays at 9 layers or fewer while the locks are held: layer
+        // 12 is silent then (a rendering layer is rendered under its lock).
+        const auto playBlock = [&] (bool changeVoices, float unisonScale)
+        {
+            for (const auto& h : params)
+            {
+                auto value = random.nextFloat();
+
+                if (h.voices && ! changeVoices)
+                    value = h.param->getValue(); // the host sends it again: no change
+                else if (h.unison)
+                    value *= unisonScale;
+                else if (h.param == p.apvts.getParameter ("masterVol"))
+                    value = 0.5f;
+
+                setParameterLikeAWrapper (*h.param, value);
+            }
+
+            midi.clear();
+            if (block % 8 == 0)
+                midi.addEvent (juce::MidiMessage::noteOn (1, 48 + block % 24, (juce::uint8) 100), 3);
+            if (block % 8 == 5)
+                midi.addEvent (juce::MidiMessage::noteOff (1, 48 + (block - 5) % 24), 9);
+
+            p.processBlock (buffer, midi);
+            ++block;
+        };
+
+        for (int i = 0; i < 40; ++i) // warm up, voice counts swinging
+            playBlock (true, 0.5f);
+
+        for (int stretch = 0; stretch < 3; ++stretch)
+        {
+            LockHeldElsewhere held (busyLocks, std::chrono::seconds (3));
+
+            // Steady state: every parameter changes but the voice counts.
+            AllocationScope allocations;
+            for (int i = 0; i < 150; ++i)
+            {
+                playBlock (false, 0.5f);
+                ++blocksWhileHeld;
+                callsThatWaited += held.isHolding() ? 0 : 1;
+            }
+            steadyAllocations += allocations.allocations() + allocations.deallocations();
+
+            // Voice counts change too (adding voices allocates).
+            for (int i = 0; i < 20; ++i)
+            {
+                playBlock (true, 0.5f);
+                ++blocksWhileHeld;
+                callsThatWaited += held.isHolding() ? 0 : 1;
+            }
+
+            pendingWhileHeld = pendingWhileHeld || p.hasPendingWork();
+            held.release();
+
+            for (int i = 0; i < 10; ++i)
+                playBlock (true, 1.0f);
+        }
+
+        // The last values arrive while the layers are busy; blocks without
+        // changes bring them in once the layers are free.
+        {
+            LockHeldElsewhere held (busyLocks, std::chrono::seconds (3));
+            playBlock (true, 0.5f);
+            ++blocksWhileHeld;
+            callsThatWaited += held.isHolding() ? 0 : 1;
+            pendingWhileHeld = pendingWhileHeld && p.hasPendingWork();
+        }
+
+        for (const auto& h : params)
+            finalValues.push_back (h.param->getValue());
+
+        midi.clear();
+        for (int i = 0; i < 4; ++i)
+            p.processBlock (buffer, midi);
+
+        pendingAfter = p.hasPendingWork();
+    });
+
+    audio.join();
+
+    EXPECT_EQ (blocksWhileHeld, 3 * 170 + 1);
+    EXPECT_EQ (callsThatWaited, 0) << "a call on the audio thread waited for a held lock";
+    if (AllocationScope::isAvailable())
+    {
+        EXPECT_EQ (steadyAllocations, 0u) << "the audio thread allocated in the steady state";
+    }
+    EXPECT_TRUE (pendingWhileHeld) << "the busy layers were not left for later";
+    EXPECT_FALSE (pendingAfter) << "changes still pending once the locks were free";
+
+    // The same values set on the message thread of a second processor, in
+    // the order a full update applies them (counts first).
+    ASSERT_EQ (finalValues.size(), params.size());
+    ProcessorRig reference (48000.0, 256);
+    std::vector<size_t> order;
+    for (size_t i = 0; i < params.size(); ++i)
+        if (params[i].voices || params[i].unison)
+            order.push_back (i);
+    for (size_t i = 0; i < params.size(); ++i)
+        if (! params[i].voices && ! params[i].unison)
+            order.push_back (i);
+
+    for (const auto i : order)
+        reference.set (p.paramMan.params[i].paramId, finalValues[i]);
+
+    const auto got = engineSettings (p);
+    const auto expected = engineSettings (reference.proc);
+    ASSERT_EQ (got.size(), expected.size());
+
+    int differences = 0;
+    for (size_t i = 0; i < got.size(); ++i)
+        differences += got[i] != expected[i] ? 1 : 0;
+
+    EXPECT_EQ (differences, 0) << "of " << got.size() << " engine settings";
+}
+
+// A cutoff ramp sent as host automation on the audio thread is heard: down
+// to 0 (80 Hz) in the first second, it leaves a 440 Hz note far below where
+// it started, while without the ramp the note keeps its level.
+TEST (RealTimeHost, ACutoffRampOnTheAudioThreadIsHeard)
+{
+    const auto levels = [] (bool ramp)
+    {
+        ProcessorRig rig (48000.0, 512);
+        rig.set ("cutoff", 1.0f);
+        juce::AudioBuffer<float> recording;
+
+        std::thread audio ([&]
+        {
+            auto* cutoff = rig.proc.apvts.getParameter ("cutoff");
+            const int blocks = 96000 / 512;
+            int block = 0;
+            recording = rig.render (blocks * 512, [&] (juce::MidiBuffer& midi, int start, int)
+            {
+                if (start == 0)
+                    midi.addEvent (juce::MidiMessage::noteOn (1, 69, (juce::uint8) 100), 0);
+                if (ramp)
+                    setParameterLikeAWrapper (*cutoff, juce::jmax (0.0f, 1.0f - 2.0f * (float) block / (float) blocks));
+                ++block;
+            });
+        });
+        audio.join();
+
+        const auto quarter = 12000;
+        return std::make_pair (AudioAnalysis::rms (recording.getReadPointer (0, 4800), quarter),
+                               AudioAnalysis::rms (recording.getReadPointer (0, recording.getNumSamples() - quarter), quarter));
+    };
+
+    const auto [flatFirst, flatLast] = levels (false);
+    const auto [rampFirst, rampLast] = levels (true);
+    EXPECT_NEAR (flatLast / flatFirst, 1.0, 0.1);
+    EXPECT_LT (rampLast / rampFirst, 0.25) << "a 12 dB drop at the least";
+}
+
+// Some hosts restore a plug-in's state on the audio thread. Reading the
+// document allocates, but the restore waits for no layer: the values and
+// shapes reach the voices from the render loop once the layers are free.
+TEST (RealTimeHost, StateRestoredOffTheMessageThreadWaitsForNoLayer)
+{
+    ProcessorRig source (48000.0, 256);
+    source.set ("synth1_tune", 0.75f);
+    source.set ("synth1_voices", 0.4f);
+    source.set ("lfo1_rate", 0.2f);
+    source.set ("synth2_pan", 0.1f);
+    source.proc.setModMapEntry ("synth1_oscType", "square_if");
+    source.proc.setModMapEntry ("lfo1_oscType", "sawtooth_og");
+    source.proc.updateOscTypes();
+    juce::MemoryBlock state;
+    source.proc.getStateInformation (state);
+
+    ProcessorRig rig (48000.0, 256);
+    auto& p = rig.proc;
+    bool waited = true, pendingWhileHeld = false;
+
+    std::thread audio ([&]
+    {
+        juce::AudioBuffer<float> buffer (2, 256);
+        juce::MidiBuffer midi;
+        LockHeldElsewhere held ({ &p.lfo1.getSynth (0).getLock(), &p.synth1.getSynth (12).getLock() }, std::chrono::seconds (3));
+
+        p.setStateInformation (state.getData(), (int) state.getSize());
+        p.processBlock (buffer, midi);
+        waited = ! held.isHolding();
+        pendingWhileHeld = p.hasPendingWork();
+        held.release();
+
+        for (int i = 0; i < 3; ++i)
+            p.processBlock (buffer, midi);
+    });
+    audio.join();
+
+    EXPECT_FALSE (waited) << "the restore or the block waited for a held lock";
+    EXPECT_TRUE (pendingWhileHeld);
+    EXPECT_FALSE (p.hasPendingWork());
+    EXPECT_EQ (engineSettings (p), engineSettings (source.proc));
 }

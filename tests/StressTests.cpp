@@ -30,7 +30,8 @@ namespace
 }
 
 // The audio thread renders without pause, as the wrapper's device callback
-// would, while this thread plays the message thread: parameter changes at a
+// would, and applies host automation before each block, while this thread
+// plays the message thread: parameter changes at a
 // high rate, waveform and mapping changes, state saves and restores, patch
 // loads and voice counts swinging between 1 and 16.
 TEST (Stress, AudioAndMessageThreadsShareTheEngine)
@@ -74,6 +75,16 @@ TEST (Stress, AudioAndMessageThreadsShareTheEngine)
                     case 2:  midi.addEvent (juce::MidiMessage::pitchWheel (1, random.nextInt (16384)), pos); break;
                     default: midi.addEvent (juce::MidiMessage::controllerEvent (1, random.nextInt (128), random.nextInt (128)), pos); break;
                 }
+            }
+
+            // Host automation as the plug-in wrappers hand it over: on this
+            // thread, before the block (voice and unison counts too).
+            for (int c = random.nextInt (4); --c >= 0;)
+            {
+                const auto& param = p.paramMan.params[(size_t) random.nextInt ((int) p.paramMan.params.size())];
+
+                if (param.paramId != "limiter")
+                    setParameterLikeAWrapper (*p.apvts.getParameter (param.paramId), random.nextFloat());
             }
 
             const auto limitedBefore = p.apvts.getRawParameterValue ("limiter")->load() > 0.5f;

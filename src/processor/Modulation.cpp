@@ -34,7 +34,7 @@ void kvAP::updateLFO (const juce::String& prefix, float value)
         updateLFOAtTempo (*section, value, currentBpm.load());
 }
 
-void kvAP::updateLFOAtTempo (SynthGroup& lfo, float value, double bpm)
+bool kvAP::updateLFOAtTempo (SynthGroup& lfo, float value, double bpm)
 {
     auto* section = &lfo;
 
@@ -45,16 +45,34 @@ void kvAP::updateLFOAtTempo (SynthGroup& lfo, float value, double bpm)
     const auto frequency = (float) bpm / 60.0f * 0.25f / rateTable[index].wholeNotes;
 
     auto setFrequency = [frequency] (SynthVoice& voice) { voice.setFrequencyHz (frequency); };
+    auto done = true;
 
-    if (isRenderThread())
-        section->tryForEachVoice (setFrequency);
-    else
+    if (mayWaitForVoices())
         section->forEachVoice (setFrequency);
+    else
+        done = section->tryForEachVoice (setFrequency);
 
     if (section == &lfo1)
         lfo1RateIndex = index;
     else if (section == &lfo2)
         lfo2RateIndex = index;
+
+    return done;
+}
+
+void kvAP::retryLfoWork()
+{
+    // A tempo change or restart that found a layer busy is done once it is free.
+    const std::array<SynthGroup*, 2> lfos { &lfo1, &lfo2 };
+
+    for (size_t i = 0; i < lfos.size(); ++i)
+    {
+        if (lfoRetunePending[i])
+            lfoRetunePending[i] = ! updateLFOAtTempo (*lfos[i], -1.0f, lfoRetuneBpm);
+
+        if (lfos[i]->isLfoRestartPending())
+            lfos[i]->retryLfoRestart();
+    }
 }
 
 void kvAP::updateCurrentTimeInfoFromHost()
@@ -107,31 +125,31 @@ void kvAP::updateCurrentTimeInfoFromHost()
         currentBpm = info.bpm;
     }
 
+    // Both never wait: a busy layer is restarted or re-tuned on a later block
+    // (retryLfoWork), as the stored tempo no longer differs then.
     if (fromHost && ! wasPlaying && info.isPlaying)
     {
-        for (auto* section : { &lfo1, &lfo2 })
-            section->tryForEachVoice ([] (SynthVoice& voice) { voice.resetPhase(); });
-
-        lfo1.startLfo();
-        lfo2.startLfo();
+        lfo1.requestLfoRestart (true, false);
+        lfo2.requestLfoRestart (true, false);
     }
 
     if (info.bpm != previousBpm)
     {
-        updateLFOAtTempo (lfo1, -1.0f, info.bpm);
-        updateLFOAtTempo (lfo2, -1.0f, info.bpm);
+        lfoRetuneBpm = info.bpm;
+        lfoRetunePending[0] = ! updateLFOAtTempo (lfo1, -1.0f, info.bpm);
+        lfoRetunePending[1] = ! updateLFOAtTempo (lfo2, -1.0f, info.bpm);
     }
 }
 
 void kvAP::applyModulation (const juce::MidiBuffer& midi, int numSamples)
 {
-    applyEnv (env1, env1Adsr, midi, numSamples);
-    applyEnv (env2, env2Adsr, midi, numSamples);
-    applyLfo (lfo1Source, lfo1, midi, numSamples);
-    applyLfo (lfo2Source, lfo2, midi, numSamples);
+    applyEnv (0, env1, env1Adsr, midi, numSamples);
+    applyEnv (1, env2, env2Adsr, midi, numSamples);
+    applyLfo (2, lfo1Source, lfo1, midi, numSamples);
+    applyLfo (3, lfo2Source, lfo2, midi, numSamples);
 }
 
-void kvAP::applyEnv (const EnvelopeSource& source, juce::ADSR& adsr, const juce::MidiBuffer& events, int numSamples)
+void kvAP::applyEnv (int sourceIndex, const EnvelopeSource& source, juce::ADSR& adsr, const juce::MidiBuffer& events, int numSamples)
 {
     // A block without samples has no duration to scale the stage times by.
     if (numSamples <= 0)
@@ -186,33 +204,36 @@ void kvAP::applyEnv (const EnvelopeSource& source, juce::ADSR& adsr, const juce:
     const auto factor = source.factor->load();
     const auto out = juce::jlimit (-1.0f, 1.0f, base + (2.0f * factor - 1.0f) * level);
 
-    dispatchModulated (target, out);
+    dispatchModulated (sourceIndex, target, out);
 
     source.value->store (out);
     source.level->store (level);
 }
 
-void kvAP::applyLfo (const LfoSource& source, SynthGroup& group, const juce::MidiBuffer& events, int numSamples)
+void kvAP::applyLfo (int sourceIndex, const LfoSource& source, SynthGroup& group, const juce::MidiBuffer& events, int numSamples)
 {
     const auto target = source.target->load();
 
     if (target < 0 || numSamples <= 0)
         return;
 
-    auto* lfoVoice = dynamic_cast<SynthVoice*> (group.synths[0]->getVoice (0));
+    // Never waits: getVoice would take the layer's lock.
+    auto* lfoVoice = dynamic_cast<SynthVoice*> (group.synths[0]->getFirstVoiceWithoutLock());
 
     if (lfoVoice == nullptr) // not prepared yet
         return;
 
+    // Restarting again for a second note-on of the block ends in the same
+    // state, so one restart per block does; a busy layer is restarted on a
+    // later block.
     if (source.retrigAuto->load() >= 0.5f)
     {
         for (const auto metadata : events)
         {
             if (metadata.getMessage().isNoteOn())
             {
-                group.startLfo();
-                lfoVoice->resetPhase();
-                lfoVoice->resetADSR();
+                group.requestLfoRestart (false, true);
+                break;
             }
         }
     }
@@ -248,19 +269,27 @@ void kvAP::applyLfo (const LfoSource& source, SynthGroup& group, const juce::Mid
     const auto level = (lfo + 1.0f) * 0.5f;
     const auto out = juce::jlimit (0.0f, 1.0f, base + (2.0f * factor - 1.0f) * level);
 
-    dispatchModulated (target, out);
+    dispatchModulated (sourceIndex, target, out);
 
     source.value->store (out);
     source.level->store (level);
 }
 
-void kvAP::dispatchModulated (int targetIndex, float value)
+void kvAP::dispatchModulated (int source, int targetIndex, float value)
 {
     // The same path as updateSynth, by table index: no lookup by text.
     if (bulkUpdate)
         return;
 
-    dispatch (dispatchTable[(size_t) targetIndex], juce::jlimit (0.0f, 1.0f, value));
+    const auto v = juce::jlimit (0.0f, 1.0f, value);
+    auto& retry = modulationRetry[(size_t) source];
+
+    // What a busy layer missed reaches it on a later block, unless this
+    // source sends a newer value first.
+    if (dispatch (dispatchTable[(size_t) targetIndex], v))
+        retry.target = -1;
+    else
+        retry = { targetIndex, v };
 }
 
 void kvAP::modMapChanged()

@@ -1,33 +1,49 @@
 #include "state/OAStringTools.h"
 #include "PluginProcessor.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace
 {
     int countFromValue (float v) { return (int) (std::roundf (v * 15.0f) + 1.0f); }
 
-    // Set while this thread renders a block: dispatch from there (modulation)
-    // must never wait for a voice list that the message thread is changing.
+    // Set while this thread renders a block.
     thread_local bool dispatchingFromRenderThread = false;
 
-    template <typename Fn>
-    void visitVoices (const SynthGroup& section, Fn&& fn)
+    // Only the message thread may wait for a voice list: the audio thread
+    // (rendering, or a plug-in wrapper handing over host automation before
+    // the block) and any other thread use try-locks, and what they skip is
+    // retried on a following block.
+    bool mayWait() noexcept
     {
-        if (dispatchingFromRenderThread)
-            section.tryForEachVoice (fn);
-        else
-            section.forEachVoice (fn);
+        return ! dispatchingFromRenderThread && juce::MessageManager::existsAndIsCurrentThread();
     }
 
     template <typename Fn>
-    void visitVoicesOfLayer (const SynthGroup& section, int layer, Fn&& fn)
+    bool visitVoices (const SynthGroup& section, Fn&& fn)
     {
-        if (dispatchingFromRenderThread)
-            section.tryForEachVoiceOfLayer (layer, fn);
-        else
-            section.forEachVoiceOfLayer (layer, fn);
+        if (! mayWait())
+            return section.tryForEachVoice (fn);
+
+        section.forEachVoice (fn);
+        return true;
     }
+
+    template <typename Fn>
+    bool visitVoicesOfLayer (const SynthGroup& section, int layer, Fn&& fn)
+    {
+        if (! mayWait())
+            return section.tryForEachVoiceOfLayer (layer, fn);
+
+        section.forEachVoiceOfLayer (layer, fn);
+        return true;
+    }
+}
+
+bool kvAP::mayWaitForVoices() noexcept
+{
+    return mayWait();
 }
 
 bool kvAP::isRenderThread() noexcept
@@ -119,6 +135,87 @@ void kvAP::buildDispatchTable()
         dispatchIndexById.emplace (p.paramId, (int) dispatchTable.size());
         dispatchTable.push_back (std::move (entry));
     }
+
+    // Pending changes are applied as updateAllParams applies everything:
+    // voice and unison counts first, then the table order.
+    pendingApplyOrder.clear();
+
+    for (auto* id : { "synth1_voices", "synth2_voices", "synth1_unison", "synth2_unison" })
+        if (const auto found = dispatchIndexById.find (id); found != dispatchIndexById.end())
+            pendingApplyOrder.push_back (found->second);
+
+    for (int i = 0; i < (int) dispatchTable.size(); ++i)
+        if (std::find (pendingApplyOrder.begin(), pendingApplyOrder.end(), i) == pendingApplyOrder.end())
+            pendingApplyOrder.push_back (i);
+
+    paramPending = std::make_unique<std::atomic<bool>[]> (dispatchTable.size());
+
+    for (size_t i = 0; i < dispatchTable.size(); ++i)
+        paramPending[i] = false;
+}
+
+void kvAP::markPending (int index) noexcept
+{
+    paramPending[(size_t) index].store (true);
+    anyParamPending.store (true);
+}
+
+bool kvAP::isPending (const juce::String& id) const
+{
+    const auto found = dispatchIndexById.find (id);
+    return found != dispatchIndexById.end() && paramPending[(size_t) found->second].load();
+}
+
+bool kvAP::hasPendingWork() const noexcept
+{
+    if (anyParamPending.load())
+        return true;
+
+    for (const auto& retry : modulationRetry)
+        if (retry.target >= 0)
+            return true;
+
+    for (auto* section : { &synth1, &synth2, &lfo1, &lfo2 })
+        if (section->isOscTypePending() || section->isLfoRestartPending())
+            return true;
+
+    return lfoRetunePending[0] || lfoRetunePending[1];
+}
+
+void kvAP::applyPendingChanges()
+{
+    // A bulk application on the message thread takes every value anyway;
+    // what is pending stays so until it is over.
+    if (bulkUpdate)
+        return;
+
+    for (auto* section : { &synth1, &synth2, &lfo1, &lfo2 })
+        if (section->isOscTypePending())
+            section->tryApplyOscType();
+
+    if (anyParamPending.exchange (false))
+    {
+        for (const auto index : pendingApplyOrder)
+        {
+            if (! paramPending[(size_t) index].exchange (false))
+                continue;
+
+            // The parameter's value now: the newest one a host set.
+            const auto value = paramValues[(size_t) index]->load();
+
+            if (std::isnan (value))
+                continue;
+
+            if (! dispatch (dispatchTable[(size_t) index], juce::jlimit (0.0f, 1.0f, value)))
+                markPending (index); // a layer was busy: again next block
+        }
+    }
+
+    for (auto& retry : modulationRetry)
+        if (retry.target >= 0 && dispatch (dispatchTable[(size_t) retry.target], retry.value))
+            retry.target = -1;
+
+    retryLfoWork();
 }
 
 void kvAP::parameterChanged (const juce::String& parameterID, float newValue)
@@ -128,7 +225,20 @@ void kvAP::parameterChanged (const juce::String& parameterID, float newValue)
     if (! std::isfinite (newValue))
         return;
 
-    updateSynth (parameterID, newValue, false);
+    // The message thread applies the change at once. Any other thread (a
+    // plug-in wrapper calls this on the audio thread, before the block) only
+    // marks it: the render loop applies it at the top of the next block,
+    // with the parameter's value then, and never waits for a busy layer.
+    if (juce::MessageManager::existsAndIsCurrentThread())
+    {
+        updateSynth (parameterID, newValue, false);
+        return;
+    }
+
+    const auto found = dispatchIndexById.find (parameterID);
+
+    if (found != dispatchIndexById.end())
+        markPending (found->second);
 }
 
 void kvAP::updateSynth (const juce::String& id, float value, bool force)
@@ -150,54 +260,53 @@ void kvAP::updateSynth (const juce::String& id, float value, bool force)
     dispatch (dispatchTable[(size_t) found->second], v);
 }
 
-void kvAP::dispatch (const DispatchEntry& entry, float v)
+bool kvAP::dispatch (const DispatchEntry& entry, float v)
 {
     auto* section = entry.section;
 
     switch (entry.action)
     {
         case Dispatch::none:
-            break;
+            return true;
 
         case Dispatch::adsr:
-            visitVoices (*section, [&] (SynthVoice& voice) { voice.setADSR (entry.setting, v); });
-            break;
+            return visitVoices (*section, [&] (SynthVoice& voice) { voice.setADSR (entry.setting, v); });
 
         case Dispatch::shapeParam:
-            visitVoices (*section, [&] (SynthVoice& voice) { voice.setParam (entry.shapeParamIndex, v); });
-            break;
+            return visitVoices (*section, [&] (SynthVoice& voice) { voice.setParam (entry.shapeParamIndex, v); });
 
         case Dispatch::tuneSemi:
         {
-            visitVoices (*section, [&] (SynthVoice& voice) { voice.setTuneSemi (v); });
+            const auto done = visitVoices (*section, [&] (SynthVoice& voice) { voice.setTuneSemi (v); });
             const auto semi = (int) std::roundf (v * 48.0f - 24.0f);
 
             if (entry.renderSection == 1) renderValues.synth1TuneSemi = semi;
             if (entry.renderSection == 2) renderValues.synth2TuneSemi = semi;
-            break;
+            return done;
         }
 
         case Dispatch::tuneCent:
         {
-            visitVoices (*section, [&] (SynthVoice& voice) { voice.setTuneCents (v); });
+            const auto done = visitVoices (*section, [&] (SynthVoice& voice) { voice.setTuneCents (v); });
             const auto cents = v * 2.0f - 1.0f;
 
             if (entry.renderSection == 1) renderValues.synth1TuneCent = cents;
             if (entry.renderSection == 2) renderValues.synth2TuneCent = cents;
-            break;
+            return done;
         }
 
         case Dispatch::detune:
         {
             const auto step = v / (float) section->unison;
             auto offset = 0.0f;
+            auto done = true;
 
             for (int layer = 0; layer < section->numSynths; ++layer)
             {
-                visitVoicesOfLayer (*section, layer, [&] (SynthVoice& voice) { voice.setDetune (offset); });
+                done = visitVoicesOfLayer (*section, layer, [&] (SynthVoice& voice) { voice.setDetune (offset); }) && done;
                 offset += step;
             }
-            break;
+            return done;
         }
 
         case Dispatch::unison:
@@ -211,61 +320,59 @@ void kvAP::dispatch (const DispatchEntry& entry, float v)
 
             if (entry.renderSection == 1) renderValues.synth1Unison = shown;
             if (entry.renderSection == 2) renderValues.synth2Unison = shown;
-            break;
+            return true;
         }
 
         case Dispatch::voices:
         {
             const auto count = countFromValue (v);
+            const auto wait = mayWait();
 
             // Adding or removing voices allocates; it only happens when the count
-            // changes. The render thread never waits for a layer that another
-            // thread is changing: it is brought to the count in a later block.
-            const auto change = dispatchingFromRenderThread ? section->trySetNumVoices (count)
-                                                            : section->setNumVoices (count);
+            // changes. A thread that must not wait leaves a busy layer as it is:
+            // the change stays pending and brings it along on a later block.
+            const auto change = wait ? section->setNumVoices (count) : section->trySetNumVoices (count);
+            auto done = change.complete;
 
             if (change.added > 0 || change.removed > 0)
             {
-                if (dispatchingFromRenderThread)
-                {
-                    // The section's id string belongs to the message thread; take the
-                    // id of the shape an existing voice plays, which never changes.
-                    if (auto* wave = section->tryGetFirstVoiceWave())
-                        section->setOscTypeOfNewVoices (wave->id);
-                }
-                else
-                {
+                // New voices get the section's shape: by its registry index where
+                // the section's id text (the message thread's) must not be read.
+                if (wait)
                     section->setOscType (section->oscType);
-                }
+                else
+                    done = section->tryApplyOscType() && done;
 
                 // New voices start from the voice defaults: give them the section's
                 // current settings, or notes on them would play out of tune, at the
                 // wrong level or with another envelope.
                 if (change.added > 0 && ! bulkUpdate)
-                    reapplySectionSettings (*section);
+                {
+                    if (wait)
+                        reapplySectionSettings (*section);
+                    else
+                        markSectionSettingsPending (*section);
+                }
             }
 
             const auto shown = (int) std::roundf (1.0f + v * 15.0f);
 
             if (entry.renderSection == 1) renderValues.synth1Voices = shown;
             if (entry.renderSection == 2) renderValues.synth2Voices = shown;
-            break;
+            return done;
         }
 
         case Dispatch::volume:
         {
             const auto volume = v / (float) section->unison;
-            visitVoices (*section, [&] (SynthVoice& voice) { voice.setVolume (volume); });
-            break;
+            return visitVoices (*section, [&] (SynthVoice& voice) { voice.setVolume (volume); });
         }
 
         case Dispatch::noise:
-            visitVoices (*section, [&] (SynthVoice& voice) { voice.setNoise (v); });
-            break;
+            return visitVoices (*section, [&] (SynthVoice& voice) { voice.setNoise (v); });
 
         case Dispatch::lfoRate:
-            updateLFO (entry.prefix, v);
-            break;
+            return updateLFOAtTempo (*section, v, currentBpm.load());
 
         case Dispatch::cutoff:
             filterCutoff = v;
@@ -273,60 +380,70 @@ void kvAP::dispatch (const DispatchEntry& entry, float v)
             // The frequency the filter runs at, on the same curve (a read-out
             // linear in v would say 10040 Hz where the filter sits at 3078).
             renderValues.cutoffHz = (int) filterCutoffHzAt (v, getSampleRate());
-            break;
+            return true;
 
         case Dispatch::resonance:
             filterResonance = v;
             updateFilter();
-            break;
+            return true;
 
         case Dispatch::filterMaxQ:
             filterQMaxValue = v;
             updateFilter();
-            break;
+            return true;
 
         case Dispatch::velocity:
-            synth1.setVelocity (entry.setting, v);
-            synth2.setVelocity (entry.setting, v);
-            break;
+        {
+            const auto apply = [&] (SynthVoice& voice) { voice.setVelocity (entry.setting, v); };
+            const auto first = visitVoices (synth1, apply);
+            return visitVoices (synth2, apply) && first;
+        }
 
         case Dispatch::adsrTime:
         {
-            synth1.setADSR ("time", v);
-            synth2.setADSR ("time", v);
-            break;
+            const auto apply = [v] (SynthVoice& voice) { voice.setADSR ("time", v); };
+            const auto first = visitVoices (synth1, apply);
+            return visitVoices (synth2, apply) && first;
         }
 
         case Dispatch::overdrive:
             overdriveAmount = v;
             updateOverdrive();
-            break;
+            return true;
 
         case Dispatch::pan:
-            visitVoices (*section, [&] (SynthVoice& voice) { voice.setPan (v); });
-            break;
+            return visitVoices (*section, [&] (SynthVoice& voice) { voice.setPan (v); });
 
         case Dispatch::glide:
         {
             // The exponent is the float 1.8 widened to double, as the engine has always done.
             const auto glide = (float) std::pow ((double) juce::jmin (v, 0.99f), (double) 1.8f);
-            visitVoices (*section, [&] (SynthVoice& voice) { voice.setGlide (glide); });
-            break;
+            return visitVoices (*section, [&] (SynthVoice& voice) { voice.setGlide (glide); });
         }
     }
+
+    return true;
+}
+
+bool kvAP::isSectionSetting (const DispatchEntry& entry, const SynthGroup& section) noexcept
+{
+    const auto sectionSetting = entry.section == &section && entry.action != Dispatch::voices;
+    const auto sharedVoiceSetting = entry.action == Dispatch::velocity || entry.action == Dispatch::adsrTime;
+    return sectionSetting || sharedVoiceSetting;
 }
 
 void kvAP::reapplySectionSettings (SynthGroup& section)
 {
     for (size_t i = 0; i < dispatchTable.size(); ++i)
-    {
-        const auto& entry = dispatchTable[i];
-        const auto sectionSetting = entry.section == &section && entry.action != Dispatch::voices;
-        const auto sharedVoiceSetting = entry.action == Dispatch::velocity || entry.action == Dispatch::adsrTime;
+        if (isSectionSetting (dispatchTable[i], section))
+            dispatch (dispatchTable[i], paramValues[i]->load());
+}
 
-        if (sectionSetting || sharedVoiceSetting)
-            dispatch (entry, paramValues[i]->load());
-    }
+void kvAP::markSectionSettingsPending (const SynthGroup& section) noexcept
+{
+    for (size_t i = 0; i < dispatchTable.size(); ++i)
+        if (isSectionSetting (dispatchTable[i], section))
+            markPending ((int) i);
 }
 
 float kvAP::getParamValue (const juce::String& id) const
@@ -337,6 +454,16 @@ float kvAP::getParamValue (const juce::String& id) const
 
 void kvAP::updateAllParams()
 {
+    // Off the message thread (a host restoring its state on the audio
+    // thread) every value is left to the render loop, in the same order.
+    if (! juce::MessageManager::existsAndIsCurrentThread())
+    {
+        for (size_t i = 0; i < dispatchTable.size(); ++i)
+            markPending ((int) i);
+
+        return;
+    }
+
     bulkUpdate = true;
 
     for (auto* id : { "synth1_voices", "synth2_voices", "synth1_unison", "synth2_unison" })
@@ -357,6 +484,13 @@ void kvAP::updateOscTypes()
         { "lfo2_oscType", &kvAP::lfo2 },
     };
 
+    const auto wait = juce::MessageManager::existsAndIsCurrentThread();
+
     for (const auto& [key, section] : keys)
-        (this->*section).setOscType (getModMap (key));
+    {
+        if (wait)
+            (this->*section).setOscType (getModMap (key));
+        else
+            (this->*section).setOscTypeLater (getModMap (key));
+    }
 }

@@ -154,6 +154,13 @@ public:
     void updateLFO (const juce::String& prefix, float value);
     void updateCurrentTimeInfoFromHost();
 
+    /** True while a change is waiting for the render loop: a parameter set
+        on another thread than the message thread, or work the audio thread
+        skipped because a layer was busy. */
+    bool hasPendingWork() const noexcept;
+    /** True while a change of this parameter waits for the render loop. */
+    bool isPending (const juce::String& id) const;
+
     // The voice-count parameters are the only ones whose dispatch allocates.
     static bool dispatchMayAllocate (const juce::String& id) { return id == "synth1_voices" || id == "synth2_voices"; }
 
@@ -252,6 +259,9 @@ private:
     };
 
     static bool isRenderThread() noexcept;
+    /** True on the message thread outside a block: the one thread that may
+        wait for a layer's voice list. */
+    static bool mayWaitForVoices() noexcept;
 
     void buildDispatchTable();
     void modMapChanged();
@@ -279,13 +289,24 @@ private:
     };
 
     void applyModulation (const juce::MidiBuffer& midi, int numSamples);
-    void applyEnv (const EnvelopeSource& source, juce::ADSR& adsr, const juce::MidiBuffer& events, int numSamples);
-    void applyLfo (const LfoSource& source, SynthGroup& group, const juce::MidiBuffer& events, int numSamples);
-    void dispatchModulated (int targetIndex, float value);
+    void applyEnv (int sourceIndex, const EnvelopeSource& source, juce::ADSR& adsr, const juce::MidiBuffer& events, int numSamples);
+    void applyLfo (int sourceIndex, const LfoSource& source, SynthGroup& group, const juce::MidiBuffer& events, int numSamples);
+    void dispatchModulated (int source, int targetIndex, float value);
     void resolveModulationSources();
-    void updateLFOAtTempo (SynthGroup& lfo, float value, double bpm);
-    void dispatch (const DispatchEntry& entry, float v);
+    /** False when a layer was busy and kept its old rate (never waits off
+        the message thread). */
+    bool updateLFOAtTempo (SynthGroup& lfo, float value, double bpm);
+    /** Applies one value; false when a thread that must not wait left a busy
+        layer as it was. */
+    bool dispatch (const DispatchEntry& entry, float v);
+    static bool isSectionSetting (const DispatchEntry& entry, const SynthGroup& section) noexcept;
     void reapplySectionSettings (SynthGroup& section);
+    void markSectionSettingsPending (const SynthGroup& section) noexcept;
+    void markPending (int index) noexcept;
+    /** The render loop's first step: applies what waits, leaving what finds
+        a layer busy for the next block. */
+    void applyPendingChanges();
+    void retryLfoWork();
     void applyPendingFilterCoefficients();
     void applyPendingOverdriveSettings();
     void feedHistory (const juce::AudioBuffer<float>& buffer);
@@ -295,6 +316,18 @@ private:
     std::map<juce::String, juce::String> modMap; // written only through setModMapEntry
 
     std::vector<DispatchEntry> dispatchTable;                 // in table order
+    std::vector<int> pendingApplyOrder;                       // table indices, counts first
+    // One flag per parameter, set by a change off the message thread (or a
+    // dispatch that found a layer busy), cleared by the render loop.
+    std::unique_ptr<std::atomic<bool>[]> paramPending;
+    std::atomic<bool> anyParamPending { false };
+
+    // Audio thread only: a modulated value (by source: env1, env2, lfo1,
+    // lfo2) that did not reach every layer, and the LFO re-tunes left over.
+    struct ModulationRetry { int target = -1; float value = 0.0f; };
+    std::array<ModulationRetry, 4> modulationRetry {};
+    std::array<bool, 2> lfoRetunePending { false, false };
+    double lfoRetuneBpm = 120.0;
     std::map<juce::String, int> dispatchIndexById;
     std::vector<std::atomic<float>*> paramValues;            // in table order
     std::atomic<float>* masterVolValue = nullptr;

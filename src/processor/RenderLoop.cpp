@@ -10,6 +10,7 @@ void kvAP::process (juce::AudioBuffer<FloatType>& buffer, const juce::MidiBuffer
     for (auto channel = getTotalNumInputChannels(); channel < getTotalNumOutputChannels(); ++channel)
         buffer.clear (channel, 0, n);
 
+    applyPendingChanges();
     processMidi (midi);
     applyModulation (midi, n);
 

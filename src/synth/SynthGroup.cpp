@@ -160,21 +160,49 @@ const Waveform* SynthGroup::tryGetFirstVoiceWave() const
     return nullptr;
 }
 
+namespace
+{
+    /** The shapes in registry order, for turning an id into the index every
+        voice's own registry shares. */
+    const WaveManager& shapeOrder()
+    {
+        static const WaveManager registry;
+        return registry;
+    }
+}
+
 void SynthGroup::setOscType (const juce::String& id)
 {
     oscType = id;
+    oscTypeIndex = juce::jmax (0, shapeOrder().getIndexById (id));
     forEachVoice ([&id] (SynthVoice& v) { v.setOscType (id); });
 }
 
-void SynthGroup::setOscTypeOfNewVoices (const juce::String& id)
+void SynthGroup::setOscTypeLater (const juce::String& id)
 {
-    tryForEachVoice ([&id] (SynthVoice& v)
+    oscType = id;
+    oscTypeIndex = juce::jmax (0, shapeOrder().getIndexById (id));
+    oscTypePending = true;
+}
+
+bool SynthGroup::tryApplyOscType()
+{
+    // Cleared first: a shape stored meanwhile asks again.
+    oscTypePending = false;
+    const auto index = oscTypeIndex.load();
+
+    const auto done = tryForEachVoice ([index] (SynthVoice& v)
     {
         auto* wave = v.currentWave.load();
 
-        if (wave == nullptr || wave->id != id)
-            v.setOscType (id);
+        if (wave == nullptr || v.waves.waveforms.indexOf (wave) != index)
+            v.setOscTypeIndex (index);
     });
+
+    if (! done)
+        oscTypePending = true;
+
+    return done;
 }
 
 void SynthGroup::setADSR (juce::StringRef key, float v)
@@ -195,5 +223,60 @@ void SynthGroup::startLfo()
         synth.noteOff (1, 0, 127.0f, true);
         forEachVoiceOfLayer (layer, [] (SynthVoice& v) { v.resetADSR(); });
         synth.noteOn (1, 0, 127.0f);
+    }
+}
+
+void SynthGroup::requestLfoRestart (bool resetPhases, bool resetFirstVoice)
+{
+    lfoRestartLayers = numSynths >= 32 ? ~0u : (1u << numSynths) - 1u;
+    lfoRestartResetsPhases = lfoRestartResetsPhases || resetPhases;
+    lfoRestartResetsFirstVoice = lfoRestartResetsFirstVoice || resetFirstVoice;
+    retryLfoRestart();
+}
+
+bool SynthGroup::retryLfoRestart()
+{
+    for (int layer = 0; layer < numSynths && lfoRestartLayers != 0; ++layer)
+    {
+        const auto bit = 1u << layer;
+
+        if ((lfoRestartLayers & bit) == 0)
+            continue;
+
+        auto& synth = getSynth (layer);
+        const juce::ScopedTryLock sl (synth.getLock());
+
+        if (! sl.isLocked())
+            continue;
+
+        // The layer's own note-off and note-on take the same lock again,
+        // which this thread already holds: they do not wait.
+        restartLfoLayer (synth, layer);
+        lfoRestartLayers &= ~bit;
+    }
+
+    if (lfoRestartLayers != 0)
+        return false;
+
+    lfoRestartResetsPhases = lfoRestartResetsFirstVoice = false;
+    return true;
+}
+
+void SynthGroup::restartLfoLayer (SynthLayer& synth, int layer)
+{
+    if (lfoRestartResetsPhases)
+        visitLayer (synth, [] (SynthVoice& v) { v.resetPhase(); });
+
+    synth.noteOff (1, 0, 127.0f, true);
+    visitLayer (synth, [] (SynthVoice& v) { v.resetADSR(); });
+    synth.noteOn (1, 0, 127.0f);
+
+    if (lfoRestartResetsFirstVoice && layer == 0 && synth.getNumVoices() > 0)
+    {
+        if (auto* first = dynamic_cast<SynthVoice*> (synth.getVoice (0)))
+        {
+            first->resetPhase();
+            first->resetADSR();
+        }
     }
 }

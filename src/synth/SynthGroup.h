@@ -30,6 +30,11 @@ public:
         for the voice-list lock: returns false, doing nothing, while another
         thread holds it. */
     bool followWithoutRendering (const juce::MidiBuffer& midi, bool releaseNotes);
+
+    /** The first voice, or null, read without the voice-list lock (which
+        getVoice takes). Only for an LFO layer, whose one voice changes only
+        in prepareToPlay, while the audio thread is stopped. */
+    juce::SynthesiserVoice* getFirstVoiceWithoutLock() const noexcept   { return voices.isEmpty() ? nullptr : voices.getUnchecked (0); }
 };
 
 /** One sound section (oscillator A or B, LFO 1 or 2): a fixed bank of 16
@@ -62,18 +67,43 @@ public:
         or its lock is taken. Never waits. */
     const Waveform* tryGetFirstVoiceWave() const;
 
-    /** Stores the id and gives it to every voice (unknown ids play entry 0). */
+    /** Stores the id (and its registry index, the copy the audio thread
+        reads) and gives it to every voice (unknown ids play entry 0). Waits
+        for each layer's lock: not for the audio thread. */
     void setOscType (const juce::String& id);
 
-    /** Gives the shape to the voices that do not play it yet, leaving the
-        section's stored id alone; for voices added on the render thread. */
-    void setOscTypeOfNewVoices (const juce::String& id);
+    /** For a thread that must not wait: stores the id and its index, and
+        leaves the voices to tryApplyOscType (called by the render loop). */
+    void setOscTypeLater (const juce::String& id);
+
+    /** Gives the section's shape (by index, no text read) to the voices that
+        do not play it yet. Never waits; false when a layer was busy. A
+        change left by setOscTypeLater is done once this returns true. */
+    bool tryApplyOscType();
+
+    /** True while a shape given by setOscTypeLater has not reached every voice. */
+    bool isOscTypePending() const noexcept   { return oscTypePending.load(); }
 
     void setADSR (juce::StringRef key, float v);
     void setVelocity (juce::StringRef key, float v);
 
-    /** Restarts every layer on note 0 from phase 0 with a fresh envelope. */
+    /** Restarts every layer on note 0 from phase 0 with a fresh envelope.
+        Waits for each layer's lock: not for the audio thread. */
     void startLfo();
+
+    /** The audio thread's restart of an LFO section: asks for the restart
+        of every layer (with every voice's phase reset first when
+        resetPhases; with voice 0 of layer 0 set back to phase 0 and a fresh
+        envelope after it when resetFirstVoice, as a note-on retrigger does)
+        and does it for the layers that are free. The busy ones stay asked
+        for: retryLfoRestart does them on a later block. Never waits. */
+    void requestLfoRestart (bool resetPhases, bool resetFirstVoice);
+
+    /** Restarts the layers still asked for whose lock is free. Never waits;
+        true when none is left. Audio thread only. */
+    bool retryLfoRestart();
+
+    bool isLfoRestartPending() const noexcept   { return lfoRestartLayers != 0; }
 
     SynthLayer& getSynth (int layer) const noexcept   { return *synths[(size_t) layer]; }
 
@@ -133,6 +163,8 @@ public:
     }
 
     juce::String oscType { "sine_og" };
+    // The registry index of oscType: what the audio thread gives new voices.
+    std::atomic<int> oscTypeIndex { 0 };
     std::atomic<int> unison { 1 };
     // Audio thread only: the layers rendered in the last block, and those
     // that stopped rendering but could not yet let go of their notes.
@@ -143,8 +175,16 @@ public:
     double sampleRate = 44100.0;
 
 private:
+    void restartLfoLayer (SynthLayer& synth, int layer);
+
+    std::atomic<bool> oscTypePending { false };
+
+    // Audio thread only: the LFO layers still to be restarted, and how.
+    juce::uint32 lfoRestartLayers = 0;
+    bool lfoRestartResetsPhases = false, lfoRestartResetsFirstVoice = false;
+
     template <typename Fn>
-    static void visitLayer (SynthLayer& synth, Fn& fn)
+    static void visitLayer (SynthLayer& synth, Fn&& fn)
     {
         for (int i = 0; i < synth.getNumVoices(); ++i)
             if (auto* voice = dynamic_cast<SynthVoice*> (synth.getVoice (i)))

@@ -402,6 +402,16 @@ void SynthVoice::setOscType (const juce::String& id)
     currentWave.store (waves.getWaveById (id), std::memory_order_relaxed);
 }
 
+void SynthVoice::setOscTypeIndex (int index) noexcept
+{
+    if (waves.waveforms.isEmpty())
+        return;
+
+    auto* wave = waves.waveforms.getUnchecked (juce::jlimit (0, waves.waveforms.size() - 1, index));
+    oscType = wave->id; // shares the entry's text: no allocation
+    currentWave.store (wave, std::memory_order_relaxed);
+}
+
 void SynthVoice::prepareToPlay (int rate)
 {
     if (currentWave.load (std::memory_order_relaxed) == nullptr && ! waves.waveforms.isEmpty())

@@ -69,6 +69,10 @@ public:
         entry 0. Not for the audio thread (it copies a string). */
     void setOscType (const juce::String& id);
 
+    /** The same by registry index (clamped), for the audio thread: no text
+        is compared; the voice's id becomes that entry's own id. */
+    void setOscTypeIndex (int index) noexcept;
+
     /** Arms the smoothers and the glide; call before the first note. */
     void prepareToPlay (int rate);
 

@@ -32,6 +32,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 #include <iostream>
 
@@ -248,6 +249,93 @@ namespace
         return sound;
     }
 
+    struct RampRender
+    {
+        double firstDb = -999.0, lastDb = -999.0, longestBlockMs = 0.0;
+        bool finite = true;
+    };
+
+    /** Note 69 held for two seconds, rendered on a thread of its own as a
+        host's audio callback would; with ramp, the cutoff moves from the top
+        down to 0 over the first second, set on that thread before each block (as
+        the host's automation reaches the plug-in). */
+    RampRender renderCutoffRamp (juce::AudioPluginInstance& synth, juce::AudioProcessorParameter& cutoff, bool ramp)
+    {
+        synth.enableAllBuses();
+        synth.setRateAndBufferSizeDetails (sampleRate, blockSize);
+        synth.prepareToPlay (sampleRate, blockSize);
+        cutoff.setValueNotifyingHost (1.0f);
+
+        const auto channels = juce::jmax (synth.getTotalNumOutputChannels(), synth.getTotalNumInputChannels());
+        const int totalBlocks = (int) (2.0 * sampleRate) / blockSize;
+        juce::AudioBuffer<float> recording (1, totalBlocks * blockSize);
+        RampRender result;
+
+        std::thread audio ([&]
+        {
+            juce::AudioBuffer<float> block (channels, blockSize);
+            juce::MidiBuffer midi;
+            midi.ensureSize (1024);
+
+            for (int b = 0; b < totalBlocks; ++b)
+            {
+                block.clear();
+                midi.clear();
+
+                if (b == 0)
+                    midi.addEvent (juce::MidiMessage::noteOn (1, 69, (juce::uint8) 100), 0);
+
+                const auto start = std::chrono::steady_clock::now();
+
+                if (ramp)
+                    cutoff.setValue (juce::jmax (0.0f, 1.0f - 2.0f * (float) b / (float) totalBlocks));
+
+                synth.processBlock (block, midi);
+                const auto ms = std::chrono::duration<double, std::milli> (std::chrono::steady_clock::now() - start).count();
+                result.longestBlockMs = juce::jmax (result.longestBlockMs, ms);
+
+                const auto* x = block.getReadPointer (0);
+                for (int i = 0; i < blockSize; ++i)
+                    result.finite = result.finite && std::isfinite (x[i]);
+                recording.copyFrom (0, b * blockSize, x, blockSize);
+            }
+        });
+
+        audio.join();
+        synth.releaseResources();
+
+        const auto quarter = (int) (0.25 * sampleRate);
+        result.firstDb = dbfs (rms (recording.getReadPointer (0, (int) (0.1 * sampleRate)), quarter));
+        result.lastDb = dbfs (rms (recording.getReadPointer (0, recording.getNumSamples() - quarter), quarter));
+        return result;
+    }
+
+    /** Host automation during playback reaches the sound: a cutoff ramp down
+        to 0 takes a 440 Hz note far down, while the same render without the
+        ramp keeps its level. The longest audio callback is reported, not judged. */
+    void checkAutomation (juce::AudioPluginInstance& synth)
+    {
+        auto* cutoff = findParameter (synth, "Cutoff");
+        check (cutoff != nullptr, "the plug-in has a Cutoff parameter");
+
+        if (cutoff == nullptr)
+            return;
+
+        const auto flat = renderCutoffRamp (synth, *cutoff, false);
+        const auto ramped = renderCutoffRamp (synth, *cutoff, true);
+        const auto flatDrop = flat.firstDb - flat.lastDb, rampDrop = ramped.firstDb - ramped.lastDb;
+
+        std::cout << "     automation: level falls by " << juce::String (flatDrop, 1) << " dB without the ramp, by "
+                  << juce::String (rampDrop, 1) << " dB with a cutoff ramp to 0; longest audio callback "
+                  << juce::String (juce::jmax (flat.longestBlockMs, ramped.longestBlockMs), 3) << " ms (reported, not judged); "
+                  << juce::String (flat.firstDb, 1) << " / " << juce::String (flat.lastDb, 1) << ", "
+                  << juce::String (ramped.firstDb, 1) << " / " << juce::String (ramped.lastDb, 1) << " dBFS" << std::endl;
+
+        check (flat.finite && ramped.finite, "every sample rendered under automation is finite");
+        check (std::abs (flatDrop) < 3.0, "without automation the held note keeps its level");
+        check (rampDrop > flatDrop + 12.0, "a cutoff ramp sent during playback audibly changes the render");
+    }
+
     /** Korvane's own host state around a document text: the framework's
         binary XML wrapper ("VC2!", the length, the text and a zero byte). */
     juce::MemoryBlock korvaneState (const std::string& text)
@@ -457,6 +545,10 @@ namespace
         check (std::abs (sound.pitch - 440.0) < 1.0, "the held note plays at " + juce::String (sound.pitch, 2) + " Hz (note 69)");
         check (sound.channelsAlike, "both channels sound alike (centre pan)");
         check (sound.tailDb < -80.0, "after the release the output is silent (" + juce::String (sound.tailDb, 1) + " dBFS)");
+
+        // Automation in an instance of its own, so that the later checks play the state's sound.
+        if (auto automated = instantiate (format, desc))
+            checkAutomation (*automated);
 
         checkHostileState (*second, state, desc.pluginFormatName);
         checkDispositions (beforeLoading, "after instantiating two instances and playing");
