@@ -192,6 +192,10 @@ void kvAP::prepareToPlay (double sampleRate, int samplesPerBlock)
             for (int v = 0; v < synth->getNumVoices(); ++v)
                 if (auto* voice = dynamic_cast<SynthVoice*> (synth->getVoice (v)))
                     voice->prepareToPlay ((int) audioRate);
+
+            // Voices for every count the host may automate, made now, so that
+            // count changes on the audio thread never allocate.
+            synth->prepareSpareVoices (SynthLayer::maxVoices, audioRate);
         }
     }
 

@@ -93,22 +93,80 @@ SynthGroup::~SynthGroup()
         synths[i - 1].reset();
 }
 
+SynthLayer::SynthLayer()
+{
+    voices.ensureStorageAllocated (maxVoices);
+    staging.ensureStorageAllocated (maxVoices);
+}
+
+SynthLayer::~SynthLayer()
+{
+    staging.clearQuick (false); // holds no voice of its own between swaps
+}
+
+void SynthLayer::prepareSpareVoices (int total, double rate)
+{
+    const juce::ScopedLock sl (lock);
+
+    while (getNumVoices() + numSpares < juce::jmin (total, maxVoices))
+        spares[(size_t) numSpares++] = std::make_unique<SynthVoice>();
+
+    for (int i = 0; i < numSpares; ++i)
+    {
+        spares[(size_t) i]->setCurrentPlaybackSampleRate (rate);
+        if (auto* voice = dynamic_cast<SynthVoice*> (spares[(size_t) i].get()))
+            voice->prepareToPlay ((int) rate);
+    }
+}
+
+bool SynthLayer::takeSpareVoice()
+{
+    if (numSpares == 0 || voices.size() >= maxVoices)
+        return false;
+
+    addVoice (spares[(size_t) --numSpares].release());
+    return true;
+}
+
+bool SynthLayer::parkLastVoice()
+{
+    if (voices.isEmpty() || numSpares >= maxVoices)
+        return false;
+
+    auto* last = voices.getLast();
+    last->stopNote (0.0f, false);
+
+    staging.clearQuick (false);
+    for (int i = 0; i < voices.size() - 1; ++i)
+        staging.add (voices.getUnchecked (i));
+
+    voices.swapWith (staging);
+    staging.clearQuick (false);
+    spares[(size_t) numSpares++].reset (last);
+    return true;
+}
+
 namespace
 {
-    /** Called with the layer's lock held. */
+    /** Called with the layer's lock held. Prepared spare voices come and go
+        without allocating; beyond them voices are made or deleted. */
     void resizeLayer (SynthLayer& synth, int n, double sampleRate, SynthGroup::VoiceCountChange& change)
     {
         while (synth.getNumVoices() > n)
         {
-            synth.removeVoice (synth.getNumVoices() - 1);
+            if (! synth.parkLastVoice())
+                synth.removeVoice (synth.getNumVoices() - 1);
             ++change.removed;
         }
 
         while (synth.getNumVoices() < n)
         {
-            auto voice = std::make_unique<SynthVoice>();
-            voice->prepareToPlay ((int) sampleRate);
-            synth.addVoice (voice.release());
+            if (! synth.takeSpareVoice())
+            {
+                auto voice = std::make_unique<SynthVoice>();
+                voice->prepareToPlay ((int) sampleRate);
+                synth.addVoice (voice.release());
+            }
             ++change.added;
         }
     }

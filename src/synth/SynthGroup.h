@@ -35,6 +35,33 @@ public:
         getVoice takes). Only for an LFO layer, whose one voice changes only
         in prepareToPlay, while the audio thread is stopped. */
     juce::SynthesiserVoice* getFirstVoiceWithoutLock() const noexcept   { return voices.isEmpty() ? nullptr : voices.getUnchecked (0); }
+
+    static constexpr int maxVoices = 16;
+
+    SynthLayer();
+    ~SynthLayer() override;
+
+    /** Message thread (or while the audio thread is stopped): makes voices
+        and spare voices up to total in all, and prepares the spares for the
+        rate, so that later count changes neither create nor delete one. */
+    void prepareSpareVoices (int total, double rate);
+
+    /** With the layer's lock held: moves a spare voice into the voice list;
+        false when there is none. Never allocates. */
+    bool takeSpareVoice();
+
+    /** With the layer's lock held: silences the last voice and keeps it as
+        a spare; false when there is no voice or no room. Never allocates. */
+    bool parkLastVoice();
+
+    int getNumSpareVoices() const noexcept { return numSpares; }
+
+private:
+    std::array<std::unique_ptr<juce::SynthesiserVoice>, maxVoices> spares;
+    int numSpares = 0;
+    // Swapped with the voice list to drop its last entry: the list's own
+    // removal gives storage back (a reallocation) once it is half empty.
+    juce::OwnedArray<juce::SynthesiserVoice> staging;
 };
 
 /** One sound section (oscillator A or B, LFO 1 or 2): a fixed bank of 16
