@@ -23,6 +23,8 @@ packages=(
     # real plug-in hosts and JACK clients for the host tests (jack_midiseq,
     # jack_rec and jack_lsp come with jackd2), script(1) for the terminal test
     jalv bsdutils
+    # finding the plug-in UI's window in the jalv test
+    xdotool
     # installation and packaging: desktop entry check, CPack's Debian generator
     desktop-file-utils dpkg-dev file
     # the typeface of the gallery's pictures (`make gallery`)
