@@ -74,7 +74,7 @@ render: configure
 bench-editor: build
 	@bash bench/editor_cost.sh "$(ARTEFACTS)/Standalone/Korvane" $(or $(SECONDS_PER_CASE),20)
 
-.PHONY: factory gallery
+.PHONY: factory gallery screenshots
 TOOL_HOME = $(abspath $(BUILD_DIR))/tool-home
 factory: configure
 	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane-make-factory
@@ -85,6 +85,17 @@ gallery: configure
 	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane-gallery
 	@mkdir -p $(TOOL_HOME)
 	@HOME=$(TOOL_HOME) $(BUILD_DIR)/tools/korvane-gallery --patches resources/factory --docs docs/gallery --audio $(BUILD_DIR)/gallery
+
+# Pictures of the window for the README (docs/screenshots), drawn by
+# tools/Screenshots.cpp; on a virtual display when none is set.
+screenshots: configure
+	@cmake --build $(BUILD_DIR) --parallel $(JOBS) --target korvane-screenshots
+	@rm -rf $(TOOL_HOME)-screenshots && mkdir -p $(TOOL_HOME)-screenshots
+	@if [ -z "$$DISPLAY" ]; then \
+		HOME=$(TOOL_HOME)-screenshots xvfb-run -a -s "-screen 0 1280x800x24" $(BUILD_DIR)/tools/korvane-screenshots docs/screenshots; \
+	else \
+		HOME=$(TOOL_HOME)-screenshots $(BUILD_DIR)/tools/korvane-screenshots docs/screenshots; \
+	fi
 
 # The test suite under AddressSanitizer + UndefinedBehaviorSanitizer, and under
 # ThreadSanitizer, each in its own build folder.

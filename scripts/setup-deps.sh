@@ -23,7 +23,8 @@ packages=(
     # real plug-in hosts and JACK clients for the host tests (jack_midiseq,
     # jack_rec and jack_lsp come with jackd2), script(1) for the terminal test
     jalv bsdutils
-    # the end-to-end test of the app: mouse and keys (xdotool), the analysis
+    # the end-to-end test of the app and the jalv UI test: mouse, keys and
+    # windows (xdotool), the analysis
     # of its recordings (python3's standard library)
     xdotool python3
     # installation and packaging: desktop entry check, CPack's Debian generator
