@@ -1,3 +1,5 @@
+#include "AudioAnalysis.h"
+#include "ProcessorFixture.h"
 #include "processor/PluginProcessor.h"
 
 #include <gtest/gtest.h>
@@ -45,6 +47,108 @@ TEST (ProcessorSpine, FixedAnswers)
     ASSERT_EQ (proc.getBusCount (false), 1);
     EXPECT_EQ (proc.getBus (false, 0)->getName(), "Output");
     EXPECT_EQ (proc.getBusCount (true), 0);
+}
+
+// What a host does with those answers: it picks the one program, renames it,
+// and asks for a layout through setBusesLayout. None of that may touch the
+// user's sound, and a layout the processor takes must then be played.
+TEST (ProcessorSpine, HostProgramAndLayoutRequests)
+{
+    {
+        ProcessorRig rig;
+        auto& p = rig.proc;
+        rig.set ("cutoff", 0.3f);
+        rig.set ("synth1_tune", 0.6f);
+        p.patchName = "Mine";
+        p.setModMapEntry ("synth2_oscType", "square_if");
+
+        juce::MemoryBlock before;
+        p.getStateInformation (before);
+        const auto soundBefore = rig.renderHeld ({ 60 }, 4096);
+
+        for (const int program : { 0, 1, -1 })
+        {
+            p.setCurrentProgram (program);
+            p.changeProgramName (program, "Other");
+            EXPECT_EQ (p.getCurrentProgram(), 0) << program;
+        }
+
+        EXPECT_EQ (p.getProgramName (0), "");
+        EXPECT_EQ (p.patchName, "Mine");
+
+        juce::MemoryBlock after;
+        p.getStateInformation (after);
+        EXPECT_EQ (before, after);
+
+        // The same note again, once the first has died away, sounds the same.
+        rig.render (48000, [] (juce::MidiBuffer& midi, int start, int)
+        {
+            if (start == 0)
+                midi.addEvent (juce::MidiMessage::allNotesOff (1), 0);
+        });
+        const auto soundAfter = rig.renderHeld ({ 60 }, 4096);
+        const auto* x = soundBefore.getReadPointer (0) + 2048;
+        const auto* y = soundAfter.getReadPointer (0) + 2048;
+        EXPECT_NEAR (AudioAnalysis::rms (y, 2048), AudioAnalysis::rms (x, 2048), 0.01 * AudioAnalysis::rms (x, 2048));
+    }
+
+    kvAP proc;
+    const auto layoutOf = [] (AudioChannelSet out)
+    {
+        juce::AudioProcessor::BusesLayout layout;
+        layout.outputBuses.add (out);
+        return layout;
+    };
+
+    EXPECT_TRUE (proc.setBusesLayout (layoutOf (AudioChannelSet::mono())));
+    EXPECT_EQ (proc.getTotalNumOutputChannels(), 1);
+    EXPECT_FALSE (proc.setBusesLayout (layoutOf (AudioChannelSet::create5point1())));
+    EXPECT_EQ (proc.getTotalNumOutputChannels(), 1); // a refused layout changes nothing
+
+    auto withInput = layoutOf (AudioChannelSet::stereo());
+    withInput.inputBuses.add (AudioChannelSet::stereo());
+    EXPECT_FALSE (proc.setBusesLayout (withInput)); // there is no input bus to give channels
+    EXPECT_EQ (proc.getTotalNumInputChannels(), 0);
+    EXPECT_EQ (proc.getTotalNumOutputChannels(), 1);
+
+    // Mono: the one channel carries the note (and nothing reads a second).
+    proc.setRateAndBufferSizeDetails (48000.0, 512);
+    proc.prepareToPlay (48000.0, 512);
+    juce::AudioBuffer<float> mono (1, 512);
+    juce::MidiBuffer midi;
+    double monoLevel = 0.0;
+
+    for (int block = 0; block < 20; ++block)
+    {
+        midi.clear();
+        if (block == 0)
+            midi.addEvent (juce::MidiMessage::noteOn (1, 69, (juce::uint8) 100), 0);
+
+        proc.processBlock (mono, midi);
+        ASSERT_TRUE (AudioAnalysis::allFinite (mono.getReadPointer (0), 512)) << block;
+        monoLevel = AudioAnalysis::rms (mono.getReadPointer (0), 512);
+    }
+
+    EXPECT_GT (monoLevel, 0.02);
+
+    // Back to stereo: both channels sound.
+    proc.releaseResources();
+    EXPECT_TRUE (proc.setBusesLayout (layoutOf (AudioChannelSet::stereo())));
+    EXPECT_EQ (proc.getTotalNumOutputChannels(), 2);
+    proc.prepareToPlay (48000.0, 512);
+    juce::AudioBuffer<float> stereo (2, 512);
+
+    for (int block = 0; block < 20; ++block)
+    {
+        midi.clear();
+        if (block == 0)
+            midi.addEvent (juce::MidiMessage::noteOn (1, 69, (juce::uint8) 100), 0);
+
+        proc.processBlock (stereo, midi);
+    }
+
+    EXPECT_GT (AudioAnalysis::rms (stereo.getReadPointer (0), 512), 0.02);
+    EXPECT_GT (AudioAnalysis::rms (stereo.getReadPointer (1), 512), 0.02);
 }
 
 TEST (ProcessorSpine, BusLayouts)
@@ -114,6 +218,40 @@ TEST (ProcessorSpine, StartingState)
 
     ASSERT_EQ (proc.builtInPatches.size(), 1u);
     EXPECT_EQ (proc.builtInPatches.at ("Init[OA]"), proc.defaultPatchXml);
+
+    // The state a host reads from a fresh processor is the built-in patch
+    // "Init[OA]": the same mapping and, parameter by parameter, the same
+    // values, but for the few that patch sets apart from the table.
+    {
+        const auto initPatch = juce::parseXML (proc.defaultPatchXml);
+        ASSERT_NE (initPatch, nullptr);
+
+        juce::MemoryBlock state;
+        proc.getStateInformation (state);
+        const auto hostState = juce::AudioProcessor::getXmlFromBinary (state.getData(), (int) state.getSize());
+        ASSERT_NE (hostState, nullptr);
+        EXPECT_EQ (hostState->getStringAttribute ("patchName"), "Init");
+
+        for (const auto& [key, value] : expectedMap)
+            EXPECT_EQ (hostState->getStringAttribute (key), initPatch->getStringAttribute (key)) << key;
+
+        std::set<juce::String> differing, missing;
+
+        for (const auto& p : proc.paramMan.params)
+        {
+            const auto* inState = hostState->getChildByAttribute ("id", p.paramId);
+            const auto* inPatch = initPatch->getChildByAttribute ("id", p.paramId);
+            ASSERT_NE (inState, nullptr) << p.paramId;
+
+            if (inPatch == nullptr || ! inPatch->hasAttribute ("value"))
+                missing.insert (p.paramId);
+            else if (std::abs (inState->getDoubleAttribute ("value") - inPatch->getDoubleAttribute ("value")) > 1.0e-6)
+                differing.insert (p.paramId);
+        }
+
+        EXPECT_EQ (differing, (std::set<juce::String> { "masterVol", "lfo1_retrigLfo" }));
+        EXPECT_EQ (missing, (std::set<juce::String> { "synth1_glide", "synth2_glide", "limiter" }));
+    }
 
     // What a fresh processor would save is that starting state: its name,
     // the mapping, every parameter at the table's default and the editor size.
