@@ -161,8 +161,6 @@ public:
     /** True while a change of this parameter waits for the render loop. */
     bool isPending (const juce::String& id) const;
 
-    // The voice-count parameters are the only ones whose dispatch allocates.
-    static bool dispatchMayAllocate (const juce::String& id) { return id == "synth1_voices" || id == "synth2_voices"; }
 
     /** The embedded "Init[OA]" patch. */
     static const char* getDefaultPatchXml() noexcept;
