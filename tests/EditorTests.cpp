@@ -617,7 +617,9 @@ TEST (Editor, StartScreenFollowsTheMessageOfTheDay)
         EXPECT_EQ (e.motdScreen.isVisible(), juce::String (c.screen) == "motd");
         EXPECT_EQ (e.motdScreen.headline, c.headline);
         if (! c.reachable)
+        {
             EXPECT_EQ (e.motdScreen.bodyText, "Can't reach OrbelAudio Servers...");
+        }
     }
 
     // Dismissing stores the message's tag and writes the settings file.
