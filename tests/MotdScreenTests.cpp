@@ -73,7 +73,9 @@ TEST (MotdScreen, RepliesFromALoopbackServer)
         EXPECT_EQ (server.firstRequestLine(), "GET /korvane.txt HTTP/1.1");
         std::cout << "  the window waited " << juce::roundToInt (elapsed) << " ms (bound " << OAMotdMessage::totalTimeoutMs << " ms)\n";
         if (c.mode != LoopbackServer::Mode::answer)
+        {
             EXPECT_TRUE (server.holding) << "the request ended only because the server let go";
+        }
 
         if (c.taken)
         {
