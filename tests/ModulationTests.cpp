@@ -726,8 +726,12 @@ TEST (ModRules, LfoSectionsRunAtTheControlRateTakeTheirParametersAndAreNeverHear
             EXPECT_FLOAT_EQ (v.params[0].load(), 0.3f);
 
             for (const auto& s : settings)
+            {
                 if (s.field != nullptr)
+                {
                     EXPECT_FLOAT_EQ ((v.*s.field).load(), s.value) << s.suffix;
+                }
+            }
         });
     }
 
