@@ -625,6 +625,13 @@ TEST (Editor, StartScreenFollowsTheMessageOfTheDay)
     // Dismissing stores the message's tag and writes the settings file.
     EditorRig rig (server.baseUrl(), { { "updates", "true" }, { "motdTag", "x" } });
     ASSERT_EQ (rig.editor->currentScreen, "motd");
+
+    // The message box sits in the middle of the window, its buttons inside it.
+    const auto& box = rig.editor->motdScreen.boxBounds;
+    const juce::Rectangle<int> boxArea (box.x, box.y, box.width, box.height);
+    EXPECT_EQ (boxArea, juce::Rectangle<int> (373, 234, 373, 233));
+    EXPECT_TRUE (boxArea.contains (rig.editor->motdScreen.okButton.getBounds()));
+    EXPECT_TRUE (boxArea.contains (rig.editor->motdScreen.moreInfoButton.getBounds()));
     rig.editor->motdScreen.okButton.triggerClick();
     ASSERT_TRUE (runMessagesUntil ([&] { return rig.editor->currentScreen == "main"; }));
     EXPECT_EQ (rig.proc.settings.values["motdTag"], "t42");

@@ -214,7 +214,7 @@ kvAPE::kvAPE (kvAP& owner)
     motdScreen.boxColour = theme.getBg (0.5f);
     motdScreen.moreInfoButton.setColour (juce::TextButton::buttonColourId, theme.getMain (1));
     motdScreen.moreInfoButton.setColour (juce::TextButton::textColourOffId, theme.getBg (0.5f));
-    motdScreen.resized();
+    motdScreen.centreBox (getWidth(), getHeight());
     motdScreen.repaint();
 
     // The children were placed by the first setSize, before they were added;
@@ -386,6 +386,7 @@ void kvAPE::resized()
 
     shade.setBounds (0, 0, W, H);
     motdScreen.setBounds (0, 0, W, H);
+    motdScreen.centreBox (W, H); // the message box and its two buttons in the middle
     for (juce::Component* screen : { (juce::Component*) &saveScreen, (juce::Component*) &loadScreen, (juce::Component*) &settingsScreen })
         screen->setBounds (324, 64, W - 648, H - 128);
     mapScreen.setBounds (64, 64, W - 128, H - 128);
