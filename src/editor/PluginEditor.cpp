@@ -224,11 +224,7 @@ kvAPE::kvAPE (kvAP& owner)
     // Start screen: the message of the day when it is new and wanted.
     const auto storedTag = settingOr ("motdTag", "x");
     motdScreen.requestMotd();
-    juce::String startScreen = "main";
-    if (motdScreen.headline != "unset" && motdScreen.tag != storedTag)
-        startScreen = processor.settings.getBool ("updates") ? "motd" : "main";
-
-    setCurrentScreen (startScreen);
+    setCurrentScreen (motdScreen.showsAtStart (storedTag, processor.settings.getBool ("updates")) ? "motd" : "main");
     setCurrentSubScreen ("env");
     updateLockVol();
     updateOscTypes (false);
