@@ -22,16 +22,8 @@ cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 
 run_case() {
     local background="$1" playing="$2"
-    mkdir -p "$HOME/.config" "$HOME/OrbelAudio"
-    cat >"$HOME/.config/Korvane.settings" <<'XML'
-<?xml version="1.0" encoding="UTF-8"?>
-
-<PROPERTIES>
-  <VALUE name="audioSetup">
-    <DEVICESETUP deviceType="JACK" audioOutputDeviceName="system" audioInputDeviceName="system"/>
-  </VALUE>
-</PROPERTIES>
-XML
+    write_standalone_jack_setup
+    mkdir -p "$HOME/OrbelAudio"
     cat >"$HOME/OrbelAudio/Korvane.oasettings" <<XML
 <?xml version="1.0" encoding="UTF-8"?>
 

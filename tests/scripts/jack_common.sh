@@ -62,3 +62,18 @@ wait_for_port() {
     done
     fail "port $port did not appear within $seconds s"
 }
+
+# The standalone app's window settings file (~/.config/Korvane.settings)
+# choosing JACK, as the app's audio set-up dialog writes it.
+write_standalone_jack_setup() {
+    mkdir -p "$HOME/.config"
+    cat >"$HOME/.config/Korvane.settings" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+
+<PROPERTIES>
+  <VALUE name="audioSetup">
+    <DEVICESETUP deviceType="JACK" audioOutputDeviceName="system" audioInputDeviceName="system"/>
+  </VALUE>
+</PROPERTIES>
+XML
+}

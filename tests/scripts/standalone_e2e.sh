@@ -33,16 +33,7 @@ step="set-up"
 jack_start korvane-e2e
 
 # The wrapper's own settings file choosing JACK, as the audio set-up dialog writes it.
-mkdir -p "$HOME/.config"
-cat >"$HOME/.config/Korvane.settings" <<'XML'
-<?xml version="1.0" encoding="UTF-8"?>
-
-<PROPERTIES>
-  <VALUE name="audioSetup">
-    <DEVICESETUP deviceType="JACK" audioOutputDeviceName="system" audioInputDeviceName="system"/>
-  </VALUE>
-</PROPERTIES>
-XML
+write_standalone_jack_setup
 
 # The app's own settings, as it saves them: no start-up message and no
 # message of the day (nothing covers the panel, nothing goes to the network),

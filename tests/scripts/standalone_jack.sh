@@ -11,16 +11,7 @@ source "$(dirname "$0")/jack_common.sh"
 jack_start korvane-app
 
 # The wrapper's own settings file, as the audio set-up dialog writes it, choosing JACK.
-mkdir -p "$HOME/.config"
-cat >"$HOME/.config/Korvane.settings" <<'XML'
-<?xml version="1.0" encoding="UTF-8"?>
-
-<PROPERTIES>
-  <VALUE name="audioSetup">
-    <DEVICESETUP deviceType="JACK" audioOutputDeviceName="system" audioInputDeviceName="system"/>
-  </VALUE>
-</PROPERTIES>
-XML
+write_standalone_jack_setup
 
 start_bg standalone.log timeout 60 "$app"
 app_pid="${JACK_PIDS[-1]}"
