@@ -1,6 +1,6 @@
 #include "ScreenLoad.h"
 
-#include "ScreenHeader.h"
+#include "ScreenParts.h"
 
 #include "processor/PluginProcessor.h"
 #include "ui/OAActionMsg.h"
@@ -119,15 +119,7 @@ void ScreenLoad::buildPatchList (OAFileIO io)
 
 void ScreenLoad::layOutList()
 {
-    const auto w = getWidth();
-    const auto x = (int) ((float) metrics.spacing - 1.0f + 100.0f);
-    const auto width = w - (int) (2.0f * (float) metrics.spacing - 1.0f + 200.0f);
-    const auto height = 2 * metrics.unit;
-
-    for (int i = 0; i < entryButtons.size(); ++i)
-        entryButtons[i]->setBounds (x, height * i, width, height);
-
-    list.setBounds (0, 0, w, entryButtons.size() * height);
+    layOutListButtons (entryButtons, list, getWidth(), metrics);
 }
 
 bool ScreenLoad::loadByName (juce::String name, OAFileIO io)

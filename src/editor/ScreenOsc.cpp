@@ -1,6 +1,6 @@
 #include "ScreenOsc.h"
 
-#include "ScreenHeader.h"
+#include "ScreenParts.h"
 
 #include "processor/PluginProcessor.h"
 #include "ui/OAActionMsg.h"
@@ -84,22 +84,12 @@ void ScreenOsc::buildList()
 
 void ScreenOsc::layOutList()
 {
-    const auto w = getWidth();
-    const auto height = 2 * metrics.unit;
-
-    for (int k = 0; k < listButtons.size(); ++k)
-        listButtons[k]->setBounds (metrics.spacing - 1 + 100, height * k, w - (2 * metrics.spacing - 1 + 200), height);
-
-    listContent.setBounds (0, 0, w, height * listButtons.size());
+    layOutListButtons (listButtons, listContent, getWidth(), metrics);
 }
 
 void ScreenOsc::highlightBtn()
 {
-    for (auto& button : categoryButtons)
-        button.setColour (juce::TextButton::buttonColourId, theme.getBg (3));
-
-    if (selectedCategory != nullptr)
-        selectedCategory->setColour (juce::TextButton::buttonColourId, theme.getBg2 (5));
+    highlightCategory (categoryButtons, selectedCategory, theme);
 }
 
 void ScreenOsc::buttonClicked (juce::Button* button)

@@ -1,6 +1,6 @@
 #include "ScreenSave.h"
 
-#include "ScreenHeader.h"
+#include "ScreenParts.h"
 
 #include "diagnostics/Notices.h"
 #include "processor/PluginProcessor.h"

@@ -1,6 +1,6 @@
 #include "ScreenSettings.h"
 
-#include "ScreenHeader.h"
+#include "ScreenParts.h"
 
 #include "diagnostics/Notices.h"
 #include "processor/PluginProcessor.h"
